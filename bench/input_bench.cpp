@@ -1,0 +1,3 @@
+#include <benchmark/benchmark.h>
+
+#include "input/sample_file.h"

@@ -1,0 +1,29 @@
+// In-place radix-2 Fourier transforms on arrays numbered from 1.
+//
+// These four routines are the arithmetic core of every report: their operation order, angle
+// constants and sine-only twiddle recurrence are fixed, because changing any of them changes the
+// last bits of the densities written to stored reports. They allocate nothing, keep no state and
+// validate nothing; callers guarantee the sizes. A caller holding a 0-based array passes the
+// address one element before its first element.
+#pragma once
+
+#include <cstdint>
+
+// Complex transform of ncomplex interleaved points (real at 2p+1, imaginary at 2p+2), in place,
+// unscaled, kernel exp(sign * i * 2pi * p * k / ncomplex).
+// REQUIRES: ncomplex a power of two, at least 1; data holds 2*ncomplex doubles from index 1.
+void dfour1(double* data, std::uint32_t ncomplex, std::int32_t sign);
+
+// Single-precision twin of dfour1: float elements, double twiddle arithmetic.
+// REQUIRES: as dfour1, on floats.
+void four1(float* data, std::uint32_t ncomplex, std::int32_t sign);
+
+// Real-sequence transform of n values in place. sign == 1: samples in, packed spectrum out
+// (element 1 X[0], element 2 X[n/2], elements 2k+1 and 2k+2 the real and imaginary parts of X[k],
+// kernel exp(+2pi i j k / n)); any other sign: packed spectrum in, n/2 times the samples out.
+// REQUIRES: n a power of two, at least 2; data holds n doubles from index 1.
+void drealft(double* data, std::uint32_t n, std::int32_t sign);
+
+// Single-precision twin of drealft, built on four1.
+// REQUIRES: as drealft, on floats.
+void realft(float* data, std::uint32_t n, std::int32_t sign);

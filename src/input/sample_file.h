@@ -1,0 +1,35 @@
+// Sample file probe and loader.
+//
+// A sample file holds one sample per line: time stamp, voltage, current, separated by white space.
+// The probe sizes the file and takes the sampling interval from its first two time stamps; the
+// loader reads the voltage and current columns as one stream of tokens. The counting and
+// conversion rules are those of a 199-byte line reader and the C library's text-to-double
+// conversion, because stored results depend on them. Nothing here prints or ends the process:
+// failures come back to the caller as a zero count or false.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+// Line count of the last probed sample file and its sampling interval (time stamp units).
+extern std::int32_t nbpoint_acqui;
+extern float deltat;
+
+// Why a probe returned 0 although the file may have had two lines.
+enum class ProbeFault { none, read_error, too_many_lines };
+
+// Counts the file's lines by the 198-character read rule into nbpoint_acqui, sets deltat from the
+// first two reads, rewinds the stream and returns the count. Returns 0 when the file holds fewer
+// than two reads of text (*fault none), or on a read error or a count beyond 32 bits (*fault says).
+// REQUIRES: stream open for reading at its start; fault may be null.
+std::int32_t DetecteESA400(std::FILE* stream, ProbeFault* fault = nullptr);
+
+// Reads count samples (three tokens each, time stamp skipped) from the stream's position into
+// voltage[0..count) and current[0..count), each token converted to double then rounded to float.
+// Returns false on a read error. REQUIRES: count >= 0; both arrays hold count floats.
+bool load_samples(std::FILE* stream, std::int32_t count, float* voltage, float* current);
+
+// Converts the longest numeric prefix of [first, last) exactly as strtod would (0 when none).
+// REQUIRES: [first, last) a valid range; it need not be NUL-terminated.
+double convert_number(const char* first, const char* last);

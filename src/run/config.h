@@ -1,0 +1,24 @@
+// Run configuration: the five fields of config_psd.txt.
+//
+// The file is read as the scan format "%s %d %d %d %s\n" would read it: two whitespace-free
+// names around three decimal integers, separated by any white space; nothing after the fifth
+// field is read. Unlike a bare scan, a malformed file is detected, so no field is ever undefined.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+struct RunConfig {
+    std::string data_file;             // sample file name, at most 127 characters
+    std::int32_t hanning = 0;          // 1: Hann window; any other value: none
+    std::int32_t nb_section = 0;       // sections averaged (M)
+    std::int32_t nbpoint_section = 0;  // points per section (N), checked by the driver
+    std::string output_file;           // report file name, at most 127 characters
+};
+
+// Reads the five fields from the stream's position. Returns nothing when the file is malformed
+// (a field missing, an integer not whole or out of 32-bit range, a name over 127 characters).
+// REQUIRES: stream open for reading.
+std::optional<RunConfig> read_run_config(std::FILE* stream);

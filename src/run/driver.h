@@ -1,0 +1,17 @@
+// The driver: one fixed run from config_psd.txt to the report, and the one failure exit.
+//
+// run_psd performs the whole run in the current directory and hands any failure back as the
+// message text, so the run can be tested and fuzzed in-process; only main turns a failure into
+// pause_and_exit, which is the single place where the process ends on an error.
+#pragma once
+
+#include <optional>
+#include <string>
+
+// Writes message, then "Click on any key to exit\n" to standard output, waits for one character
+// from standard input (end of file counts) and ends the process with status 1.
+[[noreturn]] void pause_and_exit(const std::string& message);
+
+// Runs the analysis in the current directory. Returns nothing on success (the report written),
+// otherwise the failure's message lines, concatenated, each beginning with a line feed.
+std::optional<std::string> run_psd();
