@@ -27,7 +27,19 @@ constexpr bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// The first white space in [p, end), or end. Tokens are scanned eight bytes at a time: every
+// white space byte is at most 0x20, so a word without such a byte is passed over whole.
 const char* find_space(const char* p, const char* end) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t highs = 0x8080808080808080u;
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        // Flags every byte below 0x21 (and possibly bytes after one): such a word is finished
+        // byte by byte.
+        if (((word - 0x21 * ones) & ~word & highs) != 0) break;
+        p += 8;
+    }
     while (p != end && !is_space(*p))
         ++p;
     return p;
