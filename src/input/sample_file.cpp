@@ -12,9 +12,9 @@ float deltat = 0.0f;
 
 namespace {
 
-// A 199-byte line buffer: one read returns at most 198 characters, the line feed included. Sample
-// files have been counted this way since the first ESA400 exports, and stored results depend on it
-// (a line of 198 characters or more counts more than once).
+// A 199-byte line buffer: one read returns at most 198 characters, the line feed included. The
+// sample count of every stored result was made this way, so a line of 198 characters or more
+// still counts more than once.
 constexpr std::size_t read_limit = 198;
 
 // White space as the C locale's isspace sees it, which is where a "%s" scan ends a token. A CR is
