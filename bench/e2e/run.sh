@@ -22,7 +22,8 @@
 # be built, generated or run.
 #
 # Environment: PSD_BENCH_BUILD, PSD_BENCH_DATA, PSD_BENCH_OUT (defaults of the options),
-# PSD_BENCH_PYTHON (default /usr/bin/python3), PSD_CMAKE_ARGS (extra configure arguments).
+# PSD_BENCH_PYTHON (default /usr/bin/python3), PSD_CMAKE_ARGS (extra configure arguments),
+# PSD_BENCH_NO_HYPERFINE=1 (time with plain repeated runs even where hyperfine is installed).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
@@ -78,7 +79,7 @@ human_lines() { awk -v n="$1" 'BEGIN { if (n % 1000000 == 0) printf("%dM", n / 1
 
 # ---------------------------------------------------------------- tools
 HAVE_HYPERFINE=0
-command -v hyperfine >/dev/null && HAVE_HYPERFINE=1
+[ -z "${PSD_BENCH_NO_HYPERFINE:-}" ] && command -v hyperfine >/dev/null && HAVE_HYPERFINE=1
 HAVE_TIME=0
 [ -x /usr/bin/time ] && /usr/bin/time -v -o /dev/null true 2>/dev/null && HAVE_TIME=1
 HAVE_SCIPY=0
@@ -357,7 +358,7 @@ timer=$([ "$HAVE_HYPERFINE" = 1 ] && echo "hyperfine $(hyperfine --version | cut
         "on $(date -u '+%Y-%m-%d %H:%M UTC'), commit $commit, $BUILD_TYPE build ($compiler)," \
         "$(nproc) cores (${cpu:-unknown CPU}), $(free -g | awk '/^Mem:/ { print $2 }') GB RAM."
     echo "Indicative figures: a shared machine, sample file in the page cache."
-    echo "Times are medians ($timer; 5 runs on 1M lines, 3 on 10M unless --runs), MB = 10^6 bytes," \
+    echo "Times are medians ($timer; ${RUNS:+$RUNS runs per figure}${RUNS:-5 runs on 1M lines, 3 on 10M}), MB = 10^6 bytes," \
         "MB/s = sample file bytes / median time, peak memory = maximum resident set size (/usr/bin/time -v)." \
         "Sample files: seeded (seed $SEED), deltat $DELTAT, ~40 bytes per line. Every case: N = $N, hanning = $HANNING."
     echo
