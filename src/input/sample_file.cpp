@@ -240,6 +240,18 @@ std::size_t read_piece(PieceReader& in, char (&piece)[read_limit + 1]) {
     return n;
 }
 
+constexpr std::ptrdiff_t line_feed_stretch = 64;
+static_assert(2 * line_feed_stretch <= read_limit, "a line between two feeds must take one read");
+
+// The line feeds among line_feed_stretch bytes; a fixed-length loop the compiler turns into a few
+// vector compares.
+unsigned line_feeds_in_stretch(const char* p) {
+    unsigned char feeds = 0;
+    for (std::ptrdiff_t i = 0; i < line_feed_stretch; ++i)
+        feeds += p[i] == '\n';
+    return feeds;
+}
+
 // The line reader's count over the whole stream from its current position. A line of L characters
 // (CR LF folded) takes floor(L / 198) + 1 reads with its line feed and ceil(L / 198) without.
 // Stops early, returning a value above max_count, once the count exceeds max_count.
@@ -266,6 +278,22 @@ std::uint64_t count_reads(std::FILE* stream, char* block, std::size_t block_size
             count += 1 + length / read_limit;
             pending = 0;
             p = lf + 1;
+            // At the start of a line: while every stretch of line_feed_stretch bytes holds a line
+            // feed, every line ending there is shorter than two stretches, far below one read,
+            // so each line feed counts one read and the stretch is counted in one go.
+            const char* q = p;
+            while (end - q >= line_feed_stretch) {
+                const unsigned feeds = line_feeds_in_stretch(q);
+                if (feeds == 0) break;
+                count += feeds;
+                q += line_feed_stretch;
+            }
+            if (q != p) {
+                // Back to the start of the line in progress, after the last stretch's last feed.
+                while (q[-1] != '\n')
+                    --q;
+                p = q;
+            }
         }
         if (count > static_cast<std::uint64_t>(max_count)) return count;
         if (got < block_size) {
