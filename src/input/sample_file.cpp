@@ -20,7 +20,10 @@ constexpr std::size_t read_limit = 198;
 // White space as the C locale's isspace sees it, which is where a "%s" scan ends a token. A CR is
 // white space here too, so CR LF line ends need no folding in the loader.
 constexpr bool is_space(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+    // One test against the set of bits 9 to 13 (tab, line feed, vertical tab, form feed, CR) and
+    // 32 (blank) instead of six comparisons: this test runs for nearly every byte loaded.
+    const unsigned byte = static_cast<unsigned char>(c);
+    return byte <= ' ' && ((std::uint64_t{0x100003e00} >> byte) & 1) != 0;
 }
 
 constexpr bool is_digit(char c) {
