@@ -48,6 +48,10 @@ const char* find_space(const char* p, const char* end) {
     return p;
 }
 
+// Bytes readable after the terminating byte of a terminated text: whole eight-byte words may be
+// read from any byte up to that one.
+constexpr std::size_t text_padding = 16;
+
 // Every power of ten up to 10^22 is a double exactly (5^22 < 2^53); written out so that no
 // library pow is involved.
 constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
@@ -59,14 +63,17 @@ constexpr std::uint64_t integer_powers_of_ten[] = {1,      10,      100,      10
 
 // Appends the run of decimal digits at p to *mantissa (modulo 2^64) and returns its end. On
 // little-endian machines eight bytes are looked at together: the digits among them are found and
-// their value formed with a few multiplications instead of a loop and a branch per digit.
+// their value formed with a few multiplications instead of a loop and a branch per digit. With
+// Terminated the byte at last is white space and text_padding readable bytes follow it, so no
+// bound needs checking: every scan stops at that byte at the latest.
+template <bool Terminated>
 const char* read_digits(const char* p, const char* last, std::uint64_t* mantissa) {
     std::uint64_t m = *mantissa;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
     constexpr std::uint64_t zeros = 0x3030303030303030u;
     constexpr std::uint64_t lows = 0x0101010101010101u;
     constexpr std::uint64_t highs = 0x8080808080808080u;
-    while (last - p >= 8) {
+    while (Terminated || last - p >= 8) {
         std::uint64_t word;
         std::memcpy(&word, p, sizeof word);
         // A digit byte turns into 0..9; adding 0x76 sets the top bit of every other byte below
@@ -94,7 +101,7 @@ const char* read_digits(const char* p, const char* last, std::uint64_t* mantissa
         }
     }
 #endif
-    for (; p != last && is_digit(*p); ++p)
+    for (; (Terminated || p != last) && is_digit(*p); ++p)
         m = m * 10 + static_cast<std::uint64_t>(*p - '0');
     *mantissa = m;
     return p;
@@ -116,41 +123,42 @@ double with_sign(double magnitude, bool negative) {
 // is exact): that single rounding is the correctly rounded result strtod gives (Clinger's fast
 // path). Reads sign, digits with an optional point and an optional exponent from p and returns
 // where the number ends with its value; the end is nullptr for text that is not such a number or
-// falls outside those limits, which strtod then has to settle.
+// falls outside those limits, which strtod then has to settle. Terminated as for read_digits.
 struct ShortDecimal {
     const char* end;
     double value;
 };
 
+template <bool Terminated>
 ShortDecimal convert_short_decimal(const char* p, const char* last) {
-    if (p == last) return {nullptr, 0.0};
+    if (!Terminated && p == last) return {nullptr, 0.0};
     const bool negative = *p == '-';
     p += negative || *p == '+';
     // Up to 19 digits fit in 64 bits; more wrap around harmlessly and are turned away below.
     std::uint64_t mantissa = 0;
     const char* const int_digits = p;
-    for (; p != last && is_digit(*p); ++p)
+    for (; (Terminated || p != last) && is_digit(*p); ++p)
         mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
     std::ptrdiff_t digits = p - int_digits;
     std::ptrdiff_t exponent = 0;
-    if (p != last && *p == '.') {
+    if ((Terminated || p != last) && *p == '.') {
         const char* const fraction = ++p;
-        p = read_digits(p, last, &mantissa);
+        p = read_digits<Terminated>(p, last, &mantissa);
         exponent = fraction - p;
         digits -= exponent;
     }
     if (digits == 0 || digits > 19)
         return {nullptr, 0.0};  // ".", ".e5", "e5" are no numbers at all
-    if (p != last && (*p == 'e' || *p == 'E')) {
+    if ((Terminated || p != last) && (*p == 'e' || *p == 'E')) {
         // Without a digit after it the 'e' and its sign are not part of the number: "1e" is 1.
         const char* q = p + 1;
-        const bool negative_exponent = q != last && *q == '-';
-        if (q != last && (*q == '-' || *q == '+')) ++q;
-        if (q != last && is_digit(*q)) {
+        const bool negative_exponent = (Terminated || q != last) && *q == '-';
+        if ((Terminated || q != last) && (*q == '-' || *q == '+')) ++q;
+        if ((Terminated || q != last) && is_digit(*q)) {
             // Any number of exponent digits may follow: the value saturates far outside the fast
             // range, so "1e0000000000000000005" still reads as 1e5 and nothing overflows.
             std::ptrdiff_t written = 0;
-            for (; q != last && is_digit(*q); ++q) {
+            for (; (Terminated || q != last) && is_digit(*q); ++q) {
                 if (written < 100000) written = written * 10 + (*q - '0');
             }
             exponent += negative_exponent ? -written : written;
@@ -311,7 +319,7 @@ std::uint64_t count_reads(std::FILE* stream, char* block, std::size_t block_size
 }  // namespace
 
 double convert_number(const char* first, const char* last) {
-    const ShortDecimal fast = convert_short_decimal(first, last);
+    const ShortDecimal fast = convert_short_decimal<false>(first, last);
     if (fast.end == last) return fast.value;
     // std::from_chars and strtod both round correctly to nearest, so they agree on a plain
     // decimal number that from_chars reads to the token's end. Everything else (hexadecimal, inf,
@@ -372,7 +380,9 @@ std::int32_t DetecteESA400(std::FILE* stream, ProbeFault* fault) {
 bool load_sample_blocks(std::FILE* stream, std::size_t block_size, std::int32_t count,
                         float* voltage, float* current) {
     if (count <= 0) return true;
-    std::vector<char> block(block_size);
+    // The block read is followed by a blank and padding, so numbers in it convert without checks
+    // on the bounds; the blank still makes the last token of a block look unfinished.
+    std::vector<char> block(block_size + text_padding);
     std::string carry;  // a token that runs past the end of a block
     bool carrying = false;
     // The tokens cycle through three roles: time stamp (skipped, never converted), voltage,
@@ -398,6 +408,7 @@ bool load_sample_blocks(std::FILE* stream, std::size_t block_size, std::int32_t 
         const std::size_t got = std::fread(block.data(), 1, block_size, stream);
         const char* p = block.data();
         const char* const end = p + got;
+        block[got] = ' ';
         if (carrying) {
             const char* stop = find_space(p, end);
             carry.append(p, stop);
@@ -417,10 +428,10 @@ bool load_sample_blocks(std::FILE* stream, std::size_t block_size, std::int32_t 
                 const char* const after_stamp = find_space(stamp, end);
                 if (stamp != end && after_stamp != end) {
                     const ShortDecimal volt =
-                        convert_short_decimal(skip_space(after_stamp, end), end);
+                        convert_short_decimal<true>(skip_space(after_stamp, end), end);
                     if (ends_token(volt.end, end)) {
                         const ShortDecimal curr =
-                            convert_short_decimal(skip_space(volt.end, end), end);
+                            convert_short_decimal<true>(skip_space(volt.end, end), end);
                         if (ends_token(curr.end, end)) {
                             v = static_cast<float>(volt.value);
                             c = static_cast<float>(curr.value);
