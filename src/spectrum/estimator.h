@@ -9,8 +9,9 @@
 #include <cstdint>
 
 // Fills psd_v[0..N/2] and psd_i[0..N/2] (N = nbpoint_section, M = nb_section) with the densities in
-// squared sample units per unit of frequency; hanning == 1 selects the window. Work buffers:
-// section_v, section_i N doubles each, spectrum N + 2 floats.
+// squared sample units per unit of frequency; hanning == 1 selects the window, whose N weights
+// it keeps in one allocation for the call. Work buffers: section_v, section_i N doubles each,
+// spectrum N + 2 floats.
 // REQUIRES: N a power of two, at least 2; M >= 1; voltage and current hold M*N floats.
 void estimate_psd(std::int32_t hanning, std::int32_t nb_section, std::int32_t nbpoint_section,
                   const float* voltage, const float* current, float deltat, double* section_v,
