@@ -40,6 +40,22 @@ std::string chars(std::size_t n, char c = 'x') {
     return std::string(n, c);
 }
 
+// A stream that delivers good_bytes of sample lines and then fails with an I/O error.
+File failing_stream(std::size_t good_bytes) {
+    static std::size_t remaining;
+    remaining = good_bytes;
+    cookie_io_functions_t io{};
+    io.read = [](void*, char* buffer, std::size_t size) -> ssize_t {
+        if (remaining == 0) return -1;
+        const std::size_t n = size < remaining ? size : remaining;
+        for (std::size_t i = 0; i < n; ++i)
+            buffer[i] = "0 1 1\n"[(remaining - i) % 6];
+        remaining -= n;
+        return static_cast<ssize_t>(n);
+    };
+    return File(fopencookie(nullptr, "r", io));
+}
+
 // The original reader, kept as plainly as possible: a 199-byte fgets over the file with CR LF
 // folded, strtod on the first two reads, then "%s" scans into three buffers that keep their last
 // token. The fast probe and loader must agree with it bit for bit.
@@ -63,63 +79,53 @@ Reference reference_read(const std::string& bytes, std::int32_t load_count) {
     std::rewind(text.get());
     while (std::fgets(line, sizeof line, text.get()))
         ++ref.count;
-
     std::rewind(text.get());
     static char time[8192], volt[8192], curr[8192];
     time[0] = volt[0] = curr[0] = '\0';
     for (std::int32_t j = 0; j < load_count; ++j) {
-        (void)!std::fscanf(text.get(), "%8191s", time);
-        (void)!std::fscanf(text.get(), "%8191s", volt);
-        (void)!std::fscanf(text.get(), "%8191s", curr);
+        (void)!std::fscanf(text.get(), "%8191s %8191s %8191s", time, volt, curr);
         ref.voltage.push_back(static_cast<float>(std::strtod(volt, nullptr)));
         ref.current.push_back(static_cast<float>(std::strtod(curr, nullptr)));
     }
     return ref;
 }
 
+const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+const std::string tie = "9007199254740993";  // 2^53 + 1, halfway between two doubles
+const std::string past_tie = tie + ".000000000000000000001", with_nul("12\00034", 5);
+const std::string overflow = "1" + std::string(999, '0');
+const std::string underflow = "0." + std::string(400, '0') + "1";
+
+// Tokens beside the double strtod gives for them.
+struct Conversion {
+    std::string token;
+    double value;
+};
+// clang-format off
+const Conversion conversions[] = {
+    {"1.5", 1.5}, {"-2.25", -2.25}, {"+3", 3.0}, {"1E-2", 1e-2}, {"2.5e+1", 25.0}, {".5", 0.5},
+    {"5.", 5.0}, {"0.1", 0.1}, {"-0", -0.0}, {"+.25E+02", 25.0}, {" \t7", 7.0},
+    {"1e", 1.0}, {"1e+", 1.0}, {"1.5abc", 1.5}, {"1_000", 1.0},           // trailing text
+    {"abc", 0.0}, {"", 0.0}, {"-", 0.0}, {"+-1", 0.0}, {"--1", 0.0},      // nothing numeric
+    {"-.e3", 0.0}, {"\x01\xff", 0.0},
+    {"0x1.8p1", 3.0}, {"-0x10", -16.0}, {"0X10", 16.0}, {"0x", 0.0}, {"0xg", 0.0},
+    {"-Infinity", -inf}, {"INFINITE", inf},                               // "INF", then text
+    {"nan", nan}, {"-NAN", -nan}, {"NaN(42)", nan}, {"+nan", nan},
+    {"1e400", inf}, {"-1e400", -inf}, {overflow, inf},                    // overflow
+    {"1e-400", 0.0}, {"-1e-400", -0.0}, {underflow, 0.0},                 // underflow
+    {"4e-320", 4e-320}, {"-2.5e-310", -2.5e-310},                         // subnormal
+    {with_nul, 12.0},                                                     // stops at a NUL byte
+    {tie, 0x1p53}, {past_tie, 0x1p53 + 2},          // ties to even; the last digit breaks a tie
+};
+// clang-format on
+
 // Sample files exercising every counting and conversion rule at random places (fixed seed).
 std::string generate_sample_file(std::uint32_t seed) {
-    static const std::string odd_tokens[] = {"+1.5",
-                                             "-0x1.8p3",
-                                             "0X10",
-                                             "0x",
-                                             "inf",
-                                             "-Infinity",
-                                             "INFINITE",
-                                             "nan",
-                                             "-nan",
-                                             "NaN(42)",
-                                             "4e-320",
-                                             "-2.5e-310",
-                                             "1e400",
-                                             "-1e-400",
-                                             "abc",
-                                             "1.5abc",
-                                             "-",
-                                             "+",
-                                             "+-1",
-                                             "1e",
-                                             "1e+",
-                                             ".5",
-                                             "5.",
-                                             "-.e3",
-                                             "1_000",
-                                             "0.1",
-                                             "-0",
-                                             "+.25E+02",
-                                             "\x01\xff",
-                                             std::string("12\0"
-                                                         "34",
-                                                         5),
-                                             "9007199254740993",
-                                             "9007199254740993.00000000000000000000001"};
     std::mt19937 rng(seed);
     auto pick = [&rng](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     auto number = [&]() -> std::string {
         const int kind = pick(10);
-        if (kind < 2) {
-            return odd_tokens[pick(std::size(odd_tokens))];
-        }
+        if (kind < 2) return conversions[pick(std::size(conversions))].token;
         if (kind == 2) return "0." + std::string(pick(400), '0') + std::to_string(rng());
         char text[64];
         std::snprintf(text, sizeof text, kind < 6 ? "%.9g" : "%.6e",
@@ -130,20 +136,14 @@ std::string generate_sample_file(std::uint32_t seed) {
     const int lines = 1500 + pick(500);
     for (int i = 0; i < lines; ++i) {
         std::string line;
-        const int shape = pick(20);
-        if (shape == 0) {
-            line = "";  // blank line
-        } else {
-            const int tokens = shape == 1 ? 2 : shape == 2 ? 4 : 3;
-            for (int t = 0; t < tokens; ++t) {
-                if (t) line += pick(8) == 0 ? "\t \r " : " ";
-                line += t == 0 && i < 2 && pick(2) ? std::to_string(i) + ".5" : number();
-            }
-            // Lines around one and two reads of the line reader.
-            if (shape == 3 || shape == 4) {
-                const std::size_t target = (shape == 3 ? 195 : 393) + pick(6);
-                if (line.size() < target) line += chars(target - line.size(), pick(2) ? ' ' : '7');
-            }
+        const int shape = pick(20);  // 0: blank, 1: two tokens, 2: four, 3 and 4: long lines
+        for (int t = 0; shape != 0 && t < (shape == 1 ? 2 : shape == 2 ? 4 : 3); ++t) {
+            if (t) line += pick(8) == 0 ? "\t \r " : " ";
+            line += t == 0 && i < 2 && pick(2) ? std::to_string(i) + ".5" : number();
+        }
+        if (shape == 3 || shape == 4) {  // around one and two reads of the line reader
+            const std::size_t target = (shape == 3 ? 195 : 393) + pick(6);
+            if (line.size() < target) line += chars(target - line.size(), pick(2) ? ' ' : '7');
         }
         file += line + (pick(4) == 0 ? "\r\n" : "\n");
     }
@@ -156,6 +156,7 @@ std::string generate_sample_file(std::uint32_t seed) {
 TEST(SampleProbe, CountsOneLinePerReadOfTheLineReader) {
     // A line of L characters takes ceil((L + 1) / 198) reads with its line feed, ceil(L / 198)
     // without; CR LF is one line feed, a lone CR an ordinary character, a NUL byte a character.
+    // Small blocks put CR LF pairs and long lines across block boundaries.
     const std::string row = "1 2 3\n";
     const struct {
         std::string file;
@@ -163,14 +164,12 @@ TEST(SampleProbe, CountsOneLinePerReadOfTheLineReader) {
     } cases[] = {
         {"0 1 1\n1 2 1\n", 2},
         {"0 1 1\n1 2 1", 2},                 // last line without a line feed
-        {"0 1 1\n1 2 1\n\n", 3},             // a blank last line counts
-        {"0 1 1\n\n\n1 2 1\n", 4},           // blank lines count
+        {"0 1 1\n\n\n1 2 1\n\n", 5},         // blank lines count, a blank last line too
         {"\n\n", 2},                         // two blank reads are two pieces
         {"", 0},                             // no read
         {"0 1 1\n", 0},                      // one read
         {chars(197) + "\n", 0},              // 198 with the line feed: one read
         {chars(198) + "\n", 2},              // 199: two
-        {chars(199) + "\n", 2},              // 200: two
         {chars(198), 0},                     // 198 without a line feed: one
         {chars(199), 2},                     // 199 without: two
         {chars(395) + "\n", 2},              // 396: two
@@ -179,8 +178,6 @@ TEST(SampleProbe, CountsOneLinePerReadOfTheLineReader) {
         {chars(397), 3},                     // 397 without: three
         {chars(400) + "\n", 3},              // 401: three
         {chars(400), 3},                     // 400 without: three
-        {chars(197) + "\n" + row, 2},        // 198 + 6
-        {chars(198) + "\n" + row, 3},        // 199 + 6
         {"0 1 1\r\n1 2 1\r\n", 2},           // CR LF is one line feed
         {chars(197) + "\r\n" + row, 2},      // the CR is not a character
         {chars(196) + "\rx\n" + row, 3},     // a lone CR is a character: 199
@@ -190,15 +187,22 @@ TEST(SampleProbe, CountsOneLinePerReadOfTheLineReader) {
         {row + chars(198) + "\r", 3},        // 199 without a line feed
     };
     for (const auto& c : cases) {
-        File stream = stream_of(c.file);
-        nbpoint_acqui = -1;
-        ProbeFault fault = ProbeFault::read_error;
-        const std::int32_t count = DetecteESA400(stream.get(), &fault);
-        EXPECT_EQ(count, c.count) << "file of " << c.file.size() << " bytes";
-        EXPECT_EQ(fault, ProbeFault::none);
-        EXPECT_EQ(nbpoint_acqui, c.count == 0 ? -1 : c.count);
-        if (count) {
-            EXPECT_EQ(std::ftell(stream.get()), 0L) << "rewound";
+        for (std::size_t block :
+             {std::size_t{1}, std::size_t{2}, std::size_t{198}, std::size_t{0}}) {
+            File stream = stream_of(c.file);
+            nbpoint_acqui = -1;
+            deltat = 0.25f;
+            ProbeFault fault = ProbeFault::read_error;
+            const std::int32_t count =
+                block == 0 ? DetecteESA400(stream.get(), &fault)
+                           : probe_sample_file(stream.get(), block, INT32_MAX, &fault);
+            SCOPED_TRACE("file of " + std::to_string(c.file.size()) + " bytes, block " +
+                         std::to_string(block));
+            EXPECT_EQ(count, c.count);
+            EXPECT_EQ(fault, ProbeFault::none);
+            EXPECT_EQ(nbpoint_acqui, c.count == 0 ? -1 : c.count);
+            EXPECT_TRUE(count != 0 || deltat == 0.25f) << "deltat left unchanged";
+            EXPECT_TRUE(count == 0 || std::ftell(stream.get()) == 0L) << "rewound";
         }
     }
 }
@@ -229,46 +233,7 @@ TEST(SampleProbe, TakesTheIntervalFromTheStartOfTheFirstTwoReads) {
     }
 }
 
-TEST(SampleProbe, LeavesBothValuesUnchangedWithoutTwoReads) {
-    nbpoint_acqui = 7;
-    deltat = 0.25f;
-    File stream = stream_of("5 1 1\n");
-    EXPECT_EQ(DetecteESA400(stream.get()), 0);
-    EXPECT_EQ(nbpoint_acqui, 7);
-    EXPECT_EQ(deltat, 0.25f);
-}
-
-TEST(SampleProbe, ReportsTooManyLinesBeyondItsLimit) {
-    File stream = stream_of("0 1 1\n1 2 1\n2 3 1\n" + chars(198) + "\n");  // 5 reads
-    ProbeFault fault = ProbeFault::none;
-    EXPECT_EQ(probe_sample_file(stream.get(), 4, 4, &fault), 0);
-    EXPECT_EQ(fault, ProbeFault::too_many_lines);
-    std::rewind(stream.get());
-    EXPECT_EQ(probe_sample_file(stream.get(), 4, 5, &fault), 5);
-    EXPECT_EQ(fault, ProbeFault::none);
-}
-
-namespace {
-
-// A stream that delivers good_bytes of sample lines and then fails with an I/O error.
-File failing_stream(std::size_t good_bytes) {
-    static std::size_t remaining;
-    remaining = good_bytes;
-    cookie_io_functions_t io{};
-    io.read = [](void*, char* buffer, std::size_t size) -> ssize_t {
-        if (remaining == 0) return -1;
-        const std::size_t n = size < remaining ? size : remaining;
-        for (std::size_t i = 0; i < n; ++i)
-            buffer[i] = "0 1 1\n"[(remaining - i) % 6];
-        remaining -= n;
-        return static_cast<ssize_t>(n);
-    };
-    return File(fopencookie(nullptr, "r", io));
-}
-
-}  // namespace
-
-TEST(SampleInput, ReportsReadErrorsInsteadOfCountingOrLoadingPartOfTheFile) {
+TEST(SampleInput, ReportsReadErrorsAndTooManyLinesInsteadOfAPartialResult) {
     ProbeFault fault = ProbeFault::none;
     for (std::size_t good : {std::size_t{0}, std::size_t{5}, std::size_t{5000}}) {
         File stream = failing_stream(good);
@@ -276,15 +241,20 @@ TEST(SampleInput, ReportsReadErrorsInsteadOfCountingOrLoadingPartOfTheFile) {
         EXPECT_EQ(fault, ProbeFault::read_error) << good;
     }
     float voltage[1000], current[1000];
-    File stream = failing_stream(600);
-    EXPECT_FALSE(load_sample_blocks(stream.get(), 64, 1000, voltage, current));
+    EXPECT_FALSE(load_sample_blocks(failing_stream(600).get(), 64, 1000, voltage, current));
 
-    // A folder opens for reading on Linux, but every read fails.
-    TempDir dir;
+    TempDir dir;  // a folder opens for reading on Linux, but every read fails
     File folder(std::fopen(dir.path().c_str(), "rb"));
     ASSERT_TRUE(folder);
     EXPECT_EQ(DetecteESA400(folder.get(), &fault), 0);
     EXPECT_EQ(fault, ProbeFault::read_error);
+
+    File stream = stream_of("0 1 1\n1 2 1\n2 3 1\n" + chars(198) + "\n");  // 5 reads
+    EXPECT_EQ(probe_sample_file(stream.get(), 4, 4, &fault), 0);
+    EXPECT_EQ(fault, ProbeFault::too_many_lines);
+    std::rewind(stream.get());
+    EXPECT_EQ(probe_sample_file(stream.get(), 4, 5, &fault), 5);
+    EXPECT_EQ(fault, ProbeFault::none);
 }
 
 TEST(SampleLoader, ReadsTheTokensAsOneStreamAndRepeatsTheLastValues) {
@@ -295,8 +265,7 @@ TEST(SampleLoader, ReadsTheTokensAsOneStreamAndRepeatsTheLastValues) {
     } cases[] = {
         {"0 1 2\n1 3 4\n", 2, {1, 3}, {2, 4}},
         {"0 1 2\r\n1 3 4\r\n", 2, {1, 3}, {2, 4}},
-        {"0 1 2\n1 3 4\n\n", 3, {1, 3, 3}, {2, 4, 4}},  // blank last line repeats
-        {"0 1 2\n1 3 4\n", 4, {1, 3, 3, 3}, {2, 4, 4, 4}},
+        {"0 1 2\n1 3 4\n", 4, {1, 3, 3, 3}, {2, 4, 4, 4}},              // the last values repeat
         {"0 1 2\n1 3\n2 4 5\n3 6 7\n", 4, {1, 3, 5, 7}, {2, 2, 3, 3}},  // triples shift
         {"0 1 2 9\n1 3 4\n", 3, {1, 1, 1}, {2, 3, 3}},                  // (0 1 2) (9 1 3) (4 - -)
         {"\n\n", 2, {0, 0}, {0, 0}},                                    // no token at all
@@ -305,93 +274,35 @@ TEST(SampleLoader, ReadsTheTokensAsOneStreamAndRepeatsTheLastValues) {
         {"t\tabc\v-\f 1.5abc 1 0x1p-2", 2, {0, 1}, {0, 0.25f}},
     };
     for (const auto& c : cases) {
-        File stream = stream_of(c.file);
         std::vector<float> voltage(c.count, -9.0f), current(c.count, -9.0f);
-        ASSERT_TRUE(load_samples(stream.get(), c.count, voltage.data(), current.data()));
+        ASSERT_TRUE(load_samples(stream_of(c.file).get(), c.count, voltage.data(), current.data()));
         EXPECT_EQ(voltage, c.voltage) << c.file;
         EXPECT_EQ(current, c.current) << c.file;
     }
 }
 
 TEST(NumberConversion, GivesWhatStrtodGivesForEveryForm) {
-    const double inf = std::numeric_limits<double>::infinity();
-    const std::string tie = "9007199254740993";  // 2^53 + 1, halfway between two doubles
-    const struct {
-        std::string token;
-        double value;
-    } cases[] = {
-        {"1.5", 1.5},
-        {"-2.25", -2.25},
-        {"+3", 3.0},
-        {"1e3", 1000.0},
-        {"1E-2", 1e-2},
-        {"2.5e+1", 25.0},
-        {".5", 0.5},
-        {"5.", 5.0},
-        {"0.1", 0.1},
-        {"-0", -0.0},
-        {"-0.0e5", -0.0},
-        {"1e", 1.0},
-        {"1e+", 1.0},
-        {"1.5abc", 1.5},
-        {"1_000", 1.0},
-        {"abc", 0.0},
-        {"", 0.0},
-        {"-", 0.0},
-        {"+", 0.0},
-        {"+-1", 0.0},
-        {"--1", 0.0},
-        {"-.e3", 0.0},
-        {" \t7", 7.0},  // leading white space is skipped
-        {"0x1A", 26.0},
-        {"0x1.8p1", 3.0},
-        {"-0x10", -16.0},
-        {"0x", 0.0},
-        {"0xg", 0.0},
-        {"inf", inf},
-        {"-Infinity", -inf},
-        {"INFINITE", inf},  // "INF" and the rest left over
-        {"1e400", inf},
-        {"-1e400", -inf},
-        {"1e-400", 0.0},
-        {"4e-320", 4e-320},  // subnormal
-        {std::string("12\0"
-                     "34",
-                     5),
-         12.0},                                                // the conversion stops at a NUL byte
-        {tie, 9007199254740992.0},                             // ties to even
-        {tie + ".000000000000000000001", 9007199254740994.0},  // the last digit decides
-        {"1" + std::string(999, '0'), inf},
-        {"0." + std::string(400, '0') + "1", 0.0},
-        {std::string(300, '0') + "2.5", 2.5},
+    // Equal values of equal sign; NaN matches NaN.
+    auto same = [](double a, double b) {
+        return std::signbit(a) == std::signbit(b) && (a == b || (std::isnan(a) && std::isnan(b)));
     };
-    for (const auto& c : cases) {
-        const double got = convert_number(c.token.data(), c.token.data() + c.token.size());
-        EXPECT_EQ(got, c.value) << '"' << c.token << '"';
-        EXPECT_EQ(std::signbit(got), std::signbit(c.value)) << '"' << c.token << '"';
-    }
-    for (const char* token : {"nan", "-NAN", "nan(123)", "+nan"}) {
-        const double got = convert_number(token, token + std::strlen(token));
-        EXPECT_TRUE(std::isnan(got)) << token;
-        EXPECT_EQ(std::signbit(got), token[0] == '-') << token;
-    }
+    for (const auto& c : conversions)
+        EXPECT_PRED2(same, convert_number(c.token.data(), c.token.data() + c.token.size()), c.value)
+            << '"' << c.token << '"';
 }
 
 TEST(SampleInput, FastReadingMatchesThePlainLineReaderAndScanBitForBit) {
-    const std::size_t block_sizes[] = {1, 2, 3, 7, 64, 197, 198, 199, 4093, sample_block_size};
     for (std::uint32_t seed : {1u, 2u, 3u}) {
         const std::string bytes = generate_sample_file(seed);
-        const Reference whole = reference_read(bytes, 0);
-        ASSERT_GT(whole.count, 1000);
-        for (std::int32_t load : {whole.count, whole.count / 3}) {
+        const std::int32_t count = reference_read(bytes, 0).count;
+        ASSERT_GT(count, 1000);
+        for (std::int32_t load : {count, count / 3}) {
             const Reference ref = reference_read(bytes, load);
-            for (std::size_t block : block_sizes) {
+            for (std::size_t block : {1, 2, 7, 197, 198, 199, 4093, 1 << 20}) {
                 SCOPED_TRACE("seed " + std::to_string(seed) + ", block " + std::to_string(block) +
                              ", load " + std::to_string(load));
                 File stream = stream_of(bytes);
-                deltat = -1.0f;
-                ProbeFault fault;
-                ASSERT_EQ(probe_sample_file(stream.get(), block, INT32_MAX, &fault), ref.count);
+                ASSERT_EQ(probe_sample_file(stream.get(), block, INT32_MAX, nullptr), ref.count);
                 EXPECT_EQ(bits(deltat), bits(ref.deltat));
                 std::vector<float> voltage(load), current(load);
                 ASSERT_TRUE(

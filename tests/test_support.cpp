@@ -1,6 +1,8 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,6 +52,18 @@ bool file_exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
+std::set<std::string> folder_entries(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+void write_run_files(const TempDir& dir, const std::string& config, const std::string& samples) {
+    write_file(dir.file("config_psd.txt"), config);
+    write_file(dir.file("samples.txt"), samples);
+}
+
 RunResult run_psd_in(const std::string& dir) {
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe failed");
@@ -77,4 +91,39 @@ RunResult run_psd_in(const std::string& dir) {
     waitpid(child, &status, 0);
     if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
     return result;
+}
+
+void with_limit(int resource, unsigned long value, const std::function<void()>& body) {
+    rlimit saved;
+    if (getrlimit(resource, &saved) != 0) throw std::runtime_error("getrlimit failed");
+    rlimit tight = saved;
+    tight.rlim_cur = value;
+    void (*saved_handler)(int) = signal(SIGXFSZ, SIG_IGN);
+    if (setrlimit(resource, &tight) != 0) throw std::runtime_error("setrlimit failed");
+    body();
+    setrlimit(resource, &saved);
+    signal(SIGXFSZ, saved_handler);
+}
+
+// Voltage 1 2 3 4 and current 1 1 1 3, at time stamps 0 1 2 3.
+const std::string worked_samples = "0 1 1\n1 2 1\n2 3 1\n3 4 3\n";
+const std::string worked_report =
+    "data file = samples.txt    hanning = 0    nb_section = 1     nbpoint_section = 4\n"
+    "    frequency        PSD_v           PSD_i            Zn\n"
+    "  2.500000e-01\t  4.000000e+00\t  2.000000e+00\t  1.414214e+00\n"
+    "  5.000000e-01\t  2.000000e+00\t  2.000000e+00\t  1.000000e+00\n";
+
+DirectDft::DirectDft(std::uint32_t n) : n_(n), roots_(n) {
+    const long double pi = 3.141592653589793238462643383279502884L;
+    for (std::uint32_t m = 0; m < n; ++m)
+        roots_[m] = std::polar(1.0L, 2 * pi * m / n);
+}
+
+LComplex DirectDft::bin(const std::vector<LComplex>& x, std::uint32_t k, int sign) const {
+    LComplex sum = 0;
+    for (std::uint32_t p = 0; p < n_; ++p) {
+        const LComplex root = roots_[(std::uint64_t{p} * k) % n_];
+        sum += x[p] * (sign > 0 ? root : std::conj(root));
+    }
+    return sum;
 }
