@@ -18,7 +18,19 @@ struct RunConfig {
     std::string output_file;           // report file name, at most 127 characters
 };
 
+// The longest file name a configuration may give.
+constexpr std::size_t max_name_length = 127;
+
+// What is wrong with a malformed configuration, and in which field (its name as in RunConfig).
+enum class ConfigFault { none, read_error, missing_field, not_whole_number, name_too_long };
+struct ConfigProblem {
+    ConfigFault fault = ConfigFault::none;
+    const char* field = "";
+};
+
 // Reads the five fields from the stream's position. Returns nothing when the file is malformed
-// (a field missing, an integer not whole or out of 32-bit range, a name over 127 characters).
-// REQUIRES: stream open for reading.
-std::optional<RunConfig> read_run_config(std::FILE* stream);
+// (a field missing, an integer not whole or out of 32-bit range, a name over 127 characters, a
+// read error); *problem then names the first bad field. An integer is an optional sign and
+// digits, ended by white space or the end of the file.
+// REQUIRES: stream open for reading; problem may be null.
+std::optional<RunConfig> read_run_config(std::FILE* stream, ConfigProblem* problem = nullptr);
