@@ -304,8 +304,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         require(!failure->empty() && failure->front() == '\n',
                 "a failure message does not start with a line feed");
         require(!expected || *failure == *expected, "the failure message differs");
-        // Only a run without sections may be refused beyond the three checks.
-        require(expected || m < 1, "a valid run fails");
+        // Beyond the three checks, only a run without sections or without a positive, finite
+        // sampling interval may be refused.
+        if (!expected) {
+            const float dt = reference::interval(pieces[0], pieces[1]);
+            require(m < 1 || !(dt > 0.0f && std::isfinite(dt)), "a valid run fails");
+        }
         if (earlier) {
             require(report && *report == kEarlierReport, "a failed run changed the earlier report");
         } else {
