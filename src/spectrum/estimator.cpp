@@ -1,4 +1,100 @@
 #include "spectrum/estimator.h"
 
-void estimate_psd(std::int32_t, std::int32_t, std::int32_t, const float*, const float*, float,
-                  double*, double*, float*, float*, float*) {}
+#include <cmath>
+#include <cstddef>
+
+#include "fft/fft.h"
+
+namespace {
+
+// Adds the squared magnitudes of one transformed section to psd[0..N/2]. The packed spectrum is
+// first rounded to floats in the unpacked layout (real part of bin k at 2k, imaginary part at
+// 2k + 1): the squares are taken of those float values, not of the doubles, because stored
+// reports carry that rounding.
+void accumulate_section(const double* section, std::int32_t n, float* spectrum, float* psd) {
+    spectrum[0] = static_cast<float>(section[0]);
+    spectrum[1] = 0.0f;
+    spectrum[n] = static_cast<float>(section[1]);
+    spectrum[n + 1] = 0.0f;
+    // drealft's kernel is exp(+2 pi i j k / N); negating the imaginary parts gives the usual
+    // exp(-...) spectrum. The magnitudes do not care, but the buffer then holds the usual spectrum.
+    for (std::int32_t j = 2; j < n; ++j) {
+        spectrum[j] = static_cast<float>((j % 2 != 0) ? -section[j] : section[j]);
+    }
+    const std::int32_t half = n / 2;
+    for (std::int32_t k = 0; k <= half; ++k) {
+        const double re = spectrum[2 * k];
+        const double im = spectrum[2 * k + 1];
+        psd[k] = static_cast<float>((re * re + im * im) + static_cast<double>(psd[k]));
+    }
+}
+
+}  // namespace
+
+void estimate_psd(std::int32_t hanning, std::int32_t nb_section, std::int32_t nbpoint_section,
+                  const float* voltage, const float* current, float deltat, double* section_v,
+                  double* section_i, float* spectrum, float* psd_v, float* psd_i) {
+    const std::int32_t n = nbpoint_section;
+    const std::int32_t half = n / 2;
+    const double n_double = static_cast<double>(n);
+
+    float psd_scale =
+        static_cast<float>((static_cast<double>(deltat) + static_cast<double>(deltat)) / n_double);
+
+    for (std::int32_t k = 0; k <= half; ++k) {
+        psd_v[k] = 0.0f;
+        psd_i[k] = 0.0f;
+    }
+
+    // Ten significant digits of 2 pi and a denominator of N - 1, so the weight is 0 at both ends
+    // of the section; reports made with this window depend on both choices.
+    const double window_step = 6.283185307 / static_cast<double>(n - 1);
+
+    for (std::int32_t s = 0; s < nb_section; ++s) {
+        const std::size_t first = static_cast<std::size_t>(s) * static_cast<std::size_t>(n);
+
+        double sum_v = 0.0;
+        double sum_i = 0.0;
+        for (std::int32_t j = 0; j < n; ++j) {
+            section_v[j] = static_cast<double>(voltage[first + static_cast<std::size_t>(j)]);
+            section_i[j] = static_cast<double>(current[first + static_cast<std::size_t>(j)]);
+            sum_v += section_v[j];
+            sum_i += section_i[j];
+        }
+        const double mean_v = sum_v / n_double;
+        const double mean_i = sum_i / n_double;
+        for (std::int32_t j = 0; j < n; ++j) {
+            section_v[j] -= mean_v;
+            section_i[j] -= mean_i;
+        }
+
+        if (hanning == 1) {
+            for (std::int32_t j = 0; j < n; ++j) {
+                const double angle = window_step * static_cast<double>(j);
+                const double weight = (1.0 - std::cos(angle)) / 2.0;
+                section_v[j] *= weight;
+                section_i[j] *= weight;
+            }
+        }
+
+        // drealft numbers elements from 1 by an index offset of its own: it takes the array itself.
+        drealft(section_v, static_cast<std::uint32_t>(n), 1);
+        accumulate_section(section_v, n, spectrum, psd_v);
+        drealft(section_i, static_cast<std::uint32_t>(n), 1);
+        accumulate_section(section_i, n, spectrum, psd_i);
+    }
+
+    if (hanning == 1) {
+        // The Hann window keeps 3/8 of a white signal's power; 8/3 is written as the double it
+        // rounds to so that the product is rounded exactly as in earlier reports.
+        psd_scale = static_cast<float>(static_cast<double>(psd_scale) * 2.6666666666666665);
+    }
+
+    // The factor 2 of a one-sided density applies to every bin, the zero-frequency and Nyquist
+    // bins included, as in the reports this tool has always written.
+    const double bin_scale = static_cast<double>(psd_scale) / static_cast<double>(nb_section);
+    for (std::int32_t k = 0; k <= half; ++k) {
+        psd_v[k] = static_cast<float>(static_cast<double>(psd_v[k]) * bin_scale);
+        psd_i[k] = static_cast<float>(static_cast<double>(psd_i[k]) * bin_scale);
+    }
+}
