@@ -81,12 +81,20 @@ void samples(const std::vector<std::string>& words, std::int32_t count, std::vec
 
 bool same(double a, double b) {
     if (std::isnan(a) && std::isnan(b)) return true;
-    return std::memcmp(&a, &b, sizeof a) == 0;
+    std::uint64_t bits_a = 0;
+    std::uint64_t bits_b = 0;
+    std::memcpy(&bits_a, &a, sizeof a);
+    std::memcpy(&bits_b, &b, sizeof b);
+    return bits_a == bits_b;
 }
 
 bool same(float a, float b) {
     if (std::isnan(a) && std::isnan(b)) return true;
-    return std::memcmp(&a, &b, sizeof a) == 0;
+    std::uint32_t bits_a = 0;
+    std::uint32_t bits_b = 0;
+    std::memcpy(&bits_a, &a, sizeof a);
+    std::memcpy(&bits_b, &b, sizeof b);
+    return bits_a == bits_b;
 }
 
 ScannedConfig scan_config(const std::uint8_t* data, std::size_t size) {
