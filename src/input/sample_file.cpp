@@ -12,9 +12,9 @@ float deltat = 0.0f;
 
 namespace {
 
-// A 199-byte line buffer: one read returns at most 198 characters, the line feed included. Sample
-// files have been counted this way since the first ESA400 exports, and stored results depend on it
-// (a line of 198 characters or more counts more than once).
+// A 199-byte line buffer: one read returns at most 198 characters, the line feed included. The
+// sample count of every stored result was made this way, so a line of 198 characters or more
+// still counts more than once.
 constexpr std::size_t read_limit = 198;
 
 // White space as the C locale's isspace sees it, which is where a "%s" scan ends a token. A CR is
@@ -27,7 +27,19 @@ constexpr bool is_digit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// The first white space in [p, end), or end. Tokens are scanned eight bytes at a time: every
+// white space byte is at most 0x20, so a word without such a byte is passed over whole.
 const char* find_space(const char* p, const char* end) {
+    constexpr std::uint64_t ones = 0x0101010101010101u;
+    constexpr std::uint64_t highs = 0x8080808080808080u;
+    while (end - p >= 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        // Flags every byte below 0x21 (and possibly bytes after one): such a word is finished
+        // byte by byte.
+        if (((word - 0x21 * ones) & ~word & highs) != 0) break;
+        p += 8;
+    }
     while (p != end && !is_space(*p))
         ++p;
     return p;
