@@ -53,6 +53,7 @@ struct Launch {
     bool close_stdin = false;                // fd 0 closed rather than at the end of /dev/null
     rlim_t file_size_limit = RLIM_INFINITY;  // RLIMIT_FSIZE, with SIGXFSZ ignored
     bool as_nobody = false;                  // setuid(65534) after chdir
+    int deadline_seconds = 120;              // then the run counts as hung and is killed
 };
 
 struct Outcome {
@@ -61,8 +62,8 @@ struct Outcome {
     bool refused = false;  // the child could not be set up as asked (exit status 125)
 };
 
-// Runs the built psd in dir as launch says. A run that has not ended after a generous deadline
-// (far beyond any run here, sanitizers and all) is killed, so a hang fails instead of blocking.
+// Runs the built psd in dir as launch says. A run that has not ended by the deadline (by default
+// far beyond any run here, sanitizers and all) is killed, so a hang fails instead of blocking.
 Outcome run_psd_as(const std::string& dir, const Launch& launch) {
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe failed");
@@ -98,7 +99,7 @@ Outcome run_psd_as(const std::string& dir, const Launch& launch) {
     close(out[1]);
     Outcome outcome;
     pollfd reading{out[0], POLLIN, 0};
-    const int deadline_ms = 120 * 1000;
+    const int deadline_ms = launch.deadline_seconds * 1000;
     for (;;) {
         const int ready = poll(&reading, 1, deadline_ms);
         if (ready < 0 && errno == EINTR) continue;
@@ -281,5 +282,65 @@ TEST(FaultInjection, ThePauseEndsAtOnceWhenStandardInputIsClosedOrAtItsEnd) {
                              "the number of sections in the file config_psd.txt.\n" +
                                  click,
                              folder, before);
+    }
+}
+
+// The probe reads a sample file twice and rewinds it in between, which a pipe cannot do: the
+// rewind fails unnoticed, the count comes from what the first read left over and the loader finds
+// nothing, so a named pipe carrying more than one read block (1 MiB) gave status 0 and a report of
+// zero densities. A sample file must be a regular file, or the run must end with a message.
+// Disabled until the input module checks that the stream can be rewound (or the driver refuses
+// files that are not regular); run with --gtest_also_run_disabled_tests.
+TEST(FaultInjection, DISABLED_ASampleFileThatIsAPipeEndsWithAMessageInsteadOfAWrongReport) {
+    std::string lines;
+    for (int j = 0; lines.size() < (std::size_t{3} << 20); ++j)
+        lines +=
+            std::to_string(j) + " " + std::to_string(j % 13) + " " + std::to_string(j % 7) + "\n";
+    for (const std::size_t size : {std::size_t{4000}, lines.size()}) {
+        SCOPED_TRACE(std::to_string(size) + " bytes through the pipe");
+        RunFolder folder("d.fifo 0 2 64 r.txt\n");
+        ASSERT_EQ(mkfifo(folder.dir.file("d.fifo").c_str(), 0600), 0);
+        const pid_t writer = fork();
+        ASSERT_GE(writer, 0);
+        if (writer == 0) {
+            signal(SIGPIPE, SIG_DFL);
+            const int fd = open(folder.dir.file("d.fifo").c_str(), O_WRONLY);
+            for (std::size_t done = 0; fd >= 0 && done < size;) {
+                const ssize_t wrote = write(fd, lines.data() + done, size - done);
+                if (wrote <= 0) break;
+                done += static_cast<std::size_t>(wrote);
+            }
+            _exit(0);
+        }
+        const std::set<std::string> before = entries(folder.dir.path());
+        Launch launch;
+        launch.deadline_seconds = 30;
+        const Outcome outcome = run_psd_as(folder.dir.path(), launch);
+        kill(writer, SIGKILL);
+        waitpid(writer, nullptr, 0);
+        EXPECT_FALSE(outcome.hung);
+        EXPECT_EQ(outcome.run.exit_status, 1);
+        EXPECT_EQ(outcome.run.console.substr(0, 1), "\n");
+        EXPECT_EQ(read_file(folder.dir.file("r.txt")), earlier_report);
+        EXPECT_EQ(entries(folder.dir.path()), before);
+    }
+}
+
+// A sample file name that is an endless device: the probe waits for a line feed that never comes
+// in /dev/zero (and counts for hours in /dev/urandom). The run must end promptly with a message.
+// Disabled until the driver refuses sample files that are not regular files.
+TEST(FaultInjection, DISABLED_AnEndlessDeviceAsSampleFileEndsPromptlyWithAMessage) {
+    for (const char* device : {"/dev/zero", "/dev/urandom"}) {
+        SCOPED_TRACE(device);
+        RunFolder folder(std::string(device) + " 0 1 4 r.txt\n");
+        const std::set<std::string> before = entries(folder.dir.path());
+        Launch launch;
+        launch.deadline_seconds = 30;
+        const Outcome outcome = run_psd_as(folder.dir.path(), launch);
+        EXPECT_FALSE(outcome.hung);
+        EXPECT_EQ(outcome.run.exit_status, 1);
+        EXPECT_EQ(outcome.run.console.substr(0, 1), "\n");
+        EXPECT_EQ(read_file(folder.dir.file("r.txt")), earlier_report);
+        EXPECT_EQ(entries(folder.dir.path()), before);
     }
 }
