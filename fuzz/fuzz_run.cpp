@@ -1,0 +1,331 @@
+// Fuzz target: the whole run, from config_psd.txt to the report, in a private working folder.
+//
+// Input layout: byte 0 picks hanning, byte 1 nb_section, byte 2 nbpoint_section (small values,
+// plus the invalid ones the driver must refuse), byte 3 bit 0 whether an earlier report of the
+// same name exists; the remaining bytes are the sample file.
+//
+// Properties: the run fails exactly when the reference says it must (fewer than two 198-character
+// pieces, too few samples, a section length that is no power of two), with that failure's exact
+// text; every failure message starts with a line feed; a failed run leaves an earlier report
+// byte-identical and no stray file behind; a successful run writes N/2 + 2 lines, the exact
+// parameter and title lines and frequencies, and densities that are finite, non-negative and
+// close to a directly summed DFT in long double whenever the samples and deltat keep every value
+// well inside float range.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "reference.h"
+#include "run/driver.h"
+
+namespace {
+
+using reference::require;
+
+const char* const kConfig = "config_psd.txt";
+const char* const kSamples = "samples.txt";
+const char* const kReport = "report.txt";
+const std::string kEarlierReport = "an earlier report that a failed run must keep\n";
+
+const std::int32_t kHanning[4] = {0, 1, 2, -1};
+const std::int32_t kSections[8] = {1, 1, 2, 3, 4, 0, -1, 8};
+// Powers of two up to 128 keep an execution fast; the rest must be refused, 2^30 + 1 without
+// looping forever in the power-of-two test.
+const std::int32_t kPoints[16] = {2, 4, 8, 16, 32, 64, 4, 8, 1, 0, -4, 3, 1000, 1073741825, 6, 128};
+
+std::string working_folder;
+
+void remove_working_folder() {
+    for (const char* name : {kConfig, kSamples, kReport})
+        (void)std::remove(name);
+    if (chdir("/") == 0) (void)rmdir(working_folder.c_str());
+}
+
+void write_bytes(const char* name, const std::string& bytes) {
+    std::FILE* file = std::fopen(name, "wb");
+    require(file != nullptr, "the harness cannot create its input files");
+    bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    require(std::fclose(file) == 0 && written, "the harness cannot write its input files");
+}
+
+std::optional<std::string> read_bytes(const char* name) {
+    std::FILE* file = std::fopen(name, "rb");
+    if (file == nullptr) return std::nullopt;
+    std::string bytes;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        bytes.append(buffer, got);
+    (void)std::fclose(file);
+    return bytes;
+}
+
+std::set<std::string> folder_entries() {
+    std::set<std::string> names;
+    DIR* folder = opendir(".");
+    require(folder != nullptr, "the harness cannot list its working folder");
+    while (dirent* entry = readdir(folder)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(folder);
+    return names;
+}
+
+std::string format(const char* pattern, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, pattern, value);
+    return text;
+}
+
+std::vector<std::string> split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || text[i] == separator) {
+            parts.push_back(text.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    return parts;
+}
+
+// A report field: at least 14 characters, a number (inf and nan included) and nothing else.
+double field_value(const std::string& field) {
+    require(field.size() >= 14, "a report field is narrower than 14 characters");
+    char* end = nullptr;
+    double value = std::strtod(field.c_str(), &end);
+    require(end == field.c_str() + field.size(), "a report field is not one number");
+    return value;
+}
+
+// One-sided densities of the first M sections, by the defining sums in long double: mean removed,
+// the window that the tool applies (its constant 6.283185307 and N - 1 denominator), a directly
+// summed DFT, 2 deltat / (N M), and 8/3 with the window.
+std::vector<long double> reference_psd(const std::vector<float>& x, std::int32_t n, std::int32_t m,
+                                       bool hann, float dt, long double* unscaled_max) {
+    const long double pi = 3.141592653589793238462643383279502884L;
+    std::vector<long double> cosine(static_cast<std::size_t>(n));
+    std::vector<long double> sine(static_cast<std::size_t>(n));
+    for (std::int32_t j = 0; j < n; ++j) {
+        cosine[static_cast<std::size_t>(j)] = std::cos(2.0L * pi * j / n);
+        sine[static_cast<std::size_t>(j)] = std::sin(2.0L * pi * j / n);
+    }
+    std::vector<long double> sums(static_cast<std::size_t>(n / 2 + 1), 0.0L);
+    for (std::int32_t s = 0; s < m; ++s) {
+        std::vector<long double> section(x.begin() + static_cast<std::ptrdiff_t>(s) * n,
+                                         x.begin() + static_cast<std::ptrdiff_t>(s + 1) * n);
+        long double mean = 0.0L;
+        for (long double v : section)
+            mean += v;
+        mean /= n;
+        for (std::int32_t j = 0; j < n; ++j) {
+            long double w = hann ? (1.0L - std::cos(6.283185307L / (n - 1) * j)) / 2.0L : 1.0L;
+            section[static_cast<std::size_t>(j)] =
+                (section[static_cast<std::size_t>(j)] - mean) * w;
+        }
+        for (std::int32_t k = 0; k <= n / 2; ++k) {
+            long double re = 0.0L;
+            long double im = 0.0L;
+            for (std::int32_t j = 0; j < n; ++j) {
+                const auto turn = static_cast<std::size_t>((j * k) % n);
+                re += section[static_cast<std::size_t>(j)] * cosine[turn];
+                im -= section[static_cast<std::size_t>(j)] * sine[turn];
+            }
+            sums[static_cast<std::size_t>(k)] += re * re + im * im;
+        }
+    }
+    *unscaled_max = *std::max_element(sums.begin(), sums.end());
+    long double scale = 2.0L * dt / (static_cast<long double>(n) * m) * (hann ? 8.0L / 3.0L : 1.0L);
+    for (long double& sum : sums)
+        sum *= scale;
+    return sums;
+}
+
+bool moderate(long double value) {
+    return value >= 1e-25L && value <= 1e30L;
+}
+
+void check_densities(const std::vector<std::string>& lines, const std::uint8_t* samples,
+                     std::size_t size, std::int32_t count, std::int32_t hanning, std::int32_t m,
+                     std::int32_t n, float dt) {
+    std::vector<float> voltage;
+    std::vector<float> current;
+    reference::samples(reference::tokens(samples, size), count, voltage, current);
+    const auto used = static_cast<std::ptrdiff_t>(m) * n;
+    bool finite = std::isfinite(dt) && dt > 0.0f &&
+                  std::all_of(voltage.begin(), voltage.begin() + used,
+                              [](float v) { return std::isfinite(v); }) &&
+                  std::all_of(current.begin(), current.begin() + used,
+                              [](float v) { return std::isfinite(v); });
+    if (!finite) return;
+    long double raw_v = 0.0L;
+    long double raw_i = 0.0L;
+    std::vector<long double> ref_v = reference_psd(voltage, n, m, hanning == 1, dt, &raw_v);
+    std::vector<long double> ref_i = reference_psd(current, n, m, hanning == 1, dt, &raw_i);
+    long double max_v = *std::max_element(ref_v.begin(), ref_v.end());
+    long double max_i = *std::max_element(ref_i.begin(), ref_i.end());
+    // Far from float overflow every density must be finite and non-negative; well inside float
+    // range, also close to the reference (7 printed digits, float spectra and accumulators).
+    // The scale itself is a float: with deltat near FLT_MAX the window's 8/3 takes it to infinity,
+    // and 0 times that is NaN, as the arithmetic of every earlier report would give too.
+    const long double scale = 2.0L * dt / n * (hanning == 1 ? 8.0L / 3.0L : 1.0L);
+    bool no_overflow =
+        raw_v < 1e36L && raw_i < 1e36L && max_v < 1e36L && max_i < 1e36L && scale < 1e36L;
+    bool comparable_v = moderate(raw_v) && moderate(max_v) && moderate(2.0L * dt / n);
+    bool comparable_i = moderate(raw_i) && moderate(max_i) && moderate(2.0L * dt / n);
+    const auto half = static_cast<std::size_t>(n / 2);
+    for (std::size_t bin = 1; bin <= half; ++bin) {
+        std::vector<std::string> fields = split(lines[bin + 1], '\t');
+        double psd_v = field_value(fields[1]);
+        double psd_i = field_value(fields[2]);
+        double zn = field_value(fields[3]);
+        if (!no_overflow) continue;
+        require(std::isfinite(psd_v) && psd_v >= 0.0, "PSD_v is negative or not finite");
+        require(std::isfinite(psd_i) && psd_i >= 0.0, "PSD_i is negative or not finite");
+        if (comparable_v) {
+            require(std::fabs(psd_v - ref_v[bin]) <= 1e-5L * ref_v[bin] + 1e-9L * max_v,
+                    "PSD_v differs from the directly summed DFT");
+        }
+        if (comparable_i) {
+            require(std::fabs(psd_i - ref_i[bin]) <= 1e-5L * ref_i[bin] + 1e-9L * max_i,
+                    "PSD_i differs from the directly summed DFT");
+        }
+        if (psd_i > 0.0) {
+            double ratio = std::sqrt(psd_v / psd_i);
+            require(std::fabs(zn - ratio) <= 1e-5 * ratio, "Zn differs from sqrt(PSD_v / PSD_i)");
+        } else if (psd_v > 0.0) {
+            require(std::isinf(zn) && zn > 0.0, "Zn of a zero PSD_i is not infinite");
+        } else {
+            require(std::isnan(zn), "Zn of two zero densities is not NaN");
+        }
+    }
+}
+
+void check_report(const std::string& report, const std::uint8_t* samples, std::size_t size,
+                  std::int32_t count, std::int32_t hanning, std::int32_t m, std::int32_t n,
+                  float dt) {
+    require(!report.empty() && report.back() == '\n', "the report does not end with a line feed");
+    std::vector<std::string> lines = split(report.substr(0, report.size() - 1), '\n');
+    const auto half = static_cast<std::size_t>(n / 2);
+    require(lines.size() == half + 2, "the report does not have N/2 + 2 lines");
+    char parameters[256];
+    std::snprintf(parameters, sizeof parameters,
+                  "data file = %s    hanning = %d    nb_section = %d     nbpoint_section = %d",
+                  kSamples, hanning, m, n);
+    require(lines[0] == parameters, "the parameter line differs");
+    require(lines[1] == "    frequency        PSD_v           PSD_i            Zn",
+            "the title line differs");
+    // f_nyquist may be formed in float or in double before its rounding; they differ only when
+    // deltat + deltat overflows a float.
+    float nyquist_by_float = static_cast<float>(1.0 / static_cast<float>(dt + dt));
+    float nyquist_by_double = static_cast<float>(1.0 / (static_cast<double>(dt) + dt));
+    for (std::size_t k = 1; k <= half; ++k) {
+        std::vector<std::string> fields = split(lines[k + 1], '\t');
+        require(fields.size() == 4, "a data line does not hold four tab-separated fields");
+        double frequency = field_value(fields[0]);
+        const auto bins = static_cast<double>(half);
+        double expected_a = static_cast<double>(k) * (static_cast<double>(nyquist_by_float) / bins);
+        double expected_b =
+            static_cast<double>(k) * (static_cast<double>(nyquist_by_double) / bins);
+        if (std::isnan(expected_a)) {
+            require(std::isnan(frequency), "a frequency differs from k / (N deltat)");
+        } else {
+            require(fields[0] == format("%14.6e", expected_a) ||
+                        fields[0] == format("%14.6e", expected_b),
+                    "a frequency differs from k / (N deltat)");
+        }
+    }
+    if (m >= 1) check_densities(lines, samples, size, count, hanning, m, n, dt);
+}
+
+bool power_of_two(std::int32_t n) {
+    return n >= 2 && (n & (n - 1)) == 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string pattern =
+        std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/psd_fuzz_run_XXXXXX";
+    require(mkdtemp(pattern.data()) != nullptr, "the harness cannot make its working folder");
+    working_folder = pattern;
+    require(chdir(working_folder.c_str()) == 0, "the harness cannot enter its working folder");
+    (void)std::atexit(remove_working_folder);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 4) return 0;
+    const std::int32_t hanning = kHanning[data[0] % 4];
+    const std::int32_t m = kSections[data[1] % 8];
+    const std::int32_t n = kPoints[data[2] % 16];
+    const bool earlier = (data[3] & 1) != 0;
+    const std::uint8_t* samples = data + 4;
+    const std::size_t sample_size = size - 4;
+
+    char config[256];
+    std::snprintf(config, sizeof config, "%s %d %d %d %s\n", kSamples, hanning, m, n, kReport);
+    write_bytes(kConfig, config);
+    write_bytes(kSamples, std::string(reinterpret_cast<const char*>(samples), sample_size));
+    if (earlier) {
+        write_bytes(kReport, kEarlierReport);
+    } else {
+        (void)std::remove(kReport);
+    }
+
+    std::optional<std::string> failure = run_psd();
+
+    std::set<std::string> allowed = {kConfig, kSamples, kReport};
+    std::set<std::string> present = folder_entries();
+    require(std::includes(allowed.begin(), allowed.end(), present.begin(), present.end()),
+            "the run left a stray file in the report's folder");
+    std::optional<std::string> report = read_bytes(kReport);
+
+    std::vector<std::string> pieces = reference::line_pieces(samples, sample_size);
+    const auto count = static_cast<std::int32_t>(pieces.size());
+    std::optional<std::string> expected;
+    if (count < 2) {
+        expected = "\nThe structure of the data file is unknown.\n";
+    } else if (static_cast<std::int64_t>(m) * n > count) {
+        expected =
+            "\nFatal error: the number of data points is too low. Decrease\n"
+            "the number of sections in the file config_psd.txt.\n";
+    } else if (!power_of_two(n)) {
+        expected = "\nFatal error: the number of data points per section is not a power of 2.\n";
+    }
+
+    if (failure) {
+        require(!failure->empty() && failure->front() == '\n',
+                "a failure message does not start with a line feed");
+        require(!expected || *failure == *expected, "the failure message differs");
+        // Beyond the three checks, only a run without sections or without a positive, finite
+        // sampling interval may be refused.
+        if (!expected) {
+            const float dt = reference::interval(pieces[0], pieces[1]);
+            require(m < 1 || !(dt > 0.0f && std::isfinite(dt)), "a valid run fails");
+        }
+        if (earlier) {
+            require(report && *report == kEarlierReport, "a failed run changed the earlier report");
+        } else {
+            require(!report, "a failed run left a report");
+        }
+        return 0;
+    }
+    require(!expected, "a run that must fail succeeds");
+    require(report.has_value(), "a successful run left no report");
+    check_report(*report, samples, sample_size, count, hanning, m, n,
+                 reference::interval(pieces[0], pieces[1]));
+    return 0;
+}
