@@ -357,7 +357,12 @@ std::int32_t probe_sample_file(std::FILE* stream, std::size_t block_size, std::i
     const double t2 = std::strtod(second, nullptr);
     deltat = static_cast<float>(t2 - t1);
 
-    std::rewind(stream);
+    // A stream that cannot go back to its start (a pipe) would be counted from where the first
+    // two reads left it.
+    if (std::fseek(stream, 0, SEEK_SET) != 0) {
+        *fault = ProbeFault::read_error;
+        return 0;
+    }
     bool error = false;
     const std::uint64_t count = count_reads(stream, block.data(), block_size, max_count, &error);
     if (error) {
@@ -368,8 +373,11 @@ std::int32_t probe_sample_file(std::FILE* stream, std::size_t block_size, std::i
         *fault = ProbeFault::too_many_lines;
         return 0;
     }
+    if (std::fseek(stream, 0, SEEK_SET) != 0) {
+        *fault = ProbeFault::read_error;
+        return 0;
+    }
     nbpoint_acqui = static_cast<std::int32_t>(count);
-    std::rewind(stream);
     return nbpoint_acqui;
 }
 
