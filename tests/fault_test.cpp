@@ -286,11 +286,9 @@ TEST(FaultInjection, ThePauseEndsAtOnceWhenStandardInputIsClosedOrAtItsEnd) {
 }
 
 // The probe reads a sample file twice and rewinds it in between, which a pipe cannot do: the
-// rewind fails unnoticed, the count comes from what the first read left over and the loader finds
+// rewind failed unnoticed, the count came from what the first read left over and the loader found
 // nothing, so a named pipe carrying more than one read block (1 MiB) gave status 0 and a report of
 // zero densities. A sample file must be a regular file, or the run must end with a message.
-// Disabled until the input module checks that the stream can be rewound (or the driver refuses
-// files that are not regular); run with --gtest_also_run_disabled_tests.
 TEST(FaultInjection, ASampleFileThatIsAPipeEndsWithAMessageInsteadOfAWrongReport) {
     std::string lines;
     for (int j = 0; lines.size() < (std::size_t{3} << 20); ++j)
@@ -328,7 +326,6 @@ TEST(FaultInjection, ASampleFileThatIsAPipeEndsWithAMessageInsteadOfAWrongReport
 
 // A sample file name that is an endless device: the probe waits for a line feed that never comes
 // in /dev/zero (and counts for hours in /dev/urandom). The run must end promptly with a message.
-// Disabled until the driver refuses sample files that are not regular files.
 TEST(FaultInjection, AnEndlessDeviceAsSampleFileEndsPromptlyWithAMessage) {
     for (const char* device : {"/dev/zero", "/dev/urandom"}) {
         SCOPED_TRACE(device);
