@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "input/decimal.h"
 #include "input/sample_file.h"
 
 namespace {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "input/decimal.h"
 #include "input/sample_file.h"
 #include "reference.h"
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "input/decimal.h"
 #include "input/sample_file.h"
 #include "test_support.h"
 

@@ -36,11 +36,6 @@ std::int32_t DetecteESA400(std::FILE* stream, ProbeFault* fault = nullptr);
 // Returns false on a read error. REQUIRES: count >= 0; both arrays hold count floats.
 bool load_samples(std::FILE* stream, std::int32_t count, float* voltage, float* current);
 
-// Converts the longest numeric prefix of [first, last) exactly as strtod would (0 when none); like
-// strtod on a C string, the conversion stops at a NUL byte.
-// REQUIRES: [first, last) a valid range; it need not be NUL-terminated.
-double convert_number(const char* first, const char* last);
-
 // The block size both passes read with.
 constexpr std::size_t sample_block_size = std::size_t{1} << 20;
 

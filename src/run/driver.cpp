@@ -1,7 +1,5 @@
 #include "run/driver.h"
 
-#include <sys/stat.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include <new>
 
 #include "input/sample_file.h"
+#include "platform/file_identity.h"
 #include "run/config.h"
 #include "spectrum/estimator.h"
 #include "spectrum/report.h"
@@ -93,9 +92,7 @@ std::optional<std::string> run_steps() {
     if (!samples) return "\nThe file " + data_file + " does not exist in the current directory.\n";
     // The probe rewinds the file twice, which a pipe or a device cannot do: such a file would
     // give a report of whatever was left after the first pass, or never end.
-    struct stat info;
-    if (::fstat(::fileno(samples.get()), &info) != 0 || !S_ISREG(info.st_mode))
-        return probe_message(ProbeFault::read_error, data_file);
+    if (!is_regular_file(samples.get())) return probe_message(ProbeFault::read_error, data_file);
     ProbeFault fault = ProbeFault::none;
     const std::int32_t count = DetecteESA400(samples.get(), &fault);
     if (count == 0) return probe_message(fault, data_file);
