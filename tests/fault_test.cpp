@@ -279,7 +279,9 @@ TEST(FaultInjection, ThePauseEndsAtOnceWhenStandardInputIsClosedOrAtItsEnd) {
         const Outcome outcome = run_psd_as(folder.dir.path(), launch);
         expect_clean_failure(outcome,
                              "\nFatal error: the number of data points is too low. Decrease\n"
-                             "the number of sections in the file config_psd.txt.\n" +
+                             "the number of sections in the file config_psd.txt.\nd.txt has 8 "
+                             "samples; 3 sections of 4 points need 12. At most 2 sections of 4 "
+                             "points fit.\n" +
                                  click,
                              folder, before);
     }

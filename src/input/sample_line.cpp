@@ -1,0 +1,55 @@
+#include "input/sample_line.h"
+
+#include "input/decimal.h"
+#include "input/text_scan.h"
+
+namespace {
+
+// Characters that count toward the line's length.
+std::size_t line_length(const char* first, const char* last, bool line_feed) {
+    std::size_t length = static_cast<std::size_t>(last - first);
+    if (line_feed && length > 0 && last[-1] == '\r') --length;
+    return length;
+}
+
+// White space inside a line: every white space character but the line feed that ends it.
+inline bool is_blank(char c) {
+    return c != '\n' && is_space(c);
+}
+
+inline const char* skip_blanks(const char* p) {
+    while (is_blank(*p))
+        ++p;
+    return p;
+}
+
+}  // namespace
+
+bool read_sample_line(const char* first, const char* last, bool line_feed, SampleValues* values) {
+    if (line_length(first, last, line_feed) >= read_limit) return false;
+    double numbers[3];
+    const char* p = skip_space(first, last);
+    for (double& number : numbers) {
+        if (p == last) return false;
+        const char* const stop = find_space(p, last);
+        if (!convert_token(p, stop, &number)) return false;
+        p = skip_space(stop, last);
+    }
+    if (p != last) return false;
+    *values = {numbers[0], static_cast<float>(numbers[1]), static_cast<float>(numbers[2])};
+    return true;
+}
+
+const char* read_plain_sample_line(const char* first, SampleValues* values) {
+    // No scan below passes the line feed: blanks stop at it and a number at any white space.
+    const ShortDecimal time = convert_short_decimal(skip_blanks(first));
+    if (time.end == nullptr || !is_blank(*time.end)) return nullptr;
+    const ShortDecimal voltage = convert_short_decimal(skip_blanks(time.end));
+    if (voltage.end == nullptr || !is_blank(*voltage.end)) return nullptr;
+    const ShortDecimal current = convert_short_decimal(skip_blanks(voltage.end));
+    if (current.end == nullptr) return nullptr;
+    const char* const last = skip_blanks(current.end);
+    if (*last != '\n' || line_length(first, last, true) >= read_limit) return nullptr;
+    *values = {time.value, static_cast<float>(voltage.value), static_cast<float>(current.value)};
+    return last;
+}
