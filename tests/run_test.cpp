@@ -1,10 +1,14 @@
 // The driver as a process: each failure's console text and exit status, and silent success.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
@@ -219,4 +223,198 @@ TEST(Run, ReportsLackOfMemoryInsteadOfCrashing) {
                              "8388608. At most 1 section of 4194304 points fits."));
     EXPECT_EQ(result.exit_status, 1);
 #endif
+}
+
+namespace {
+
+// Eight samples as the forms lab software exports them take them; the run uses all eight
+// (nb_section 2, nbpoint_section 4). The clean form: blanks and decimal points.
+std::string exported(const std::string& separator, bool comma_decimals) {
+    std::string text;
+    for (int j = 0; j < 8; ++j) {
+        char line[128];
+        std::snprintf(line, sizeof line, "%.6e%s%.6e%s%.6e", j * 1e-3, separator.c_str(),
+                      1e-3 * (j % 3), separator.c_str(), -4e-9 * (j % 5));
+        std::string row = line;
+        if (comma_decimals)
+            for (char& c : row)
+                if (c == '.') c = ',';
+        text += row + "\n";
+    }
+    return text;
+}
+
+// text with line inserted before its line number `before` (from 1).
+std::string insert_line(std::string text, int before, const std::string& line) {
+    std::size_t at = 0;
+    for (int j = 1; j < before; ++j)
+        at = text.find('\n', at) + 1;
+    return text.insert(at, line + "\n");
+}
+
+std::string not_a_sample(int line, const std::string& shown) {
+    return "\nLine " + std::to_string(line) +
+           " of samples.txt is not a sample of three numbers: \"" + shown +
+           "\". Remove header lines; values must be separated by blanks or tabs and use a decimal "
+           "point.\n" +
+           click;
+}
+
+}  // namespace
+
+TEST(Run, TellsWhichUsedLineIsNotASampleAndIgnoresLinesBeyondTheUsedOnes) {
+    const std::string clean = exported(" ", false);
+    const std::string line_of_200 = "4e-3 " + std::string(195, '1');
+    std::string carriage_returns = clean;
+    for (char& c : carriage_returns)
+        if (c == '\n') c = '\r';
+    const struct {
+        const char* form;
+        std::string file, console;
+    } cases[] = {
+        {"comma-separated", exported(",", false),
+         not_a_sample(1, "0.000000e+00,0.000000e+00,-0.000000e+00")},
+        {"semicolons, comma decimals", exported(";", true),
+         not_a_sample(1, "0,000000e+00;0,000000e+00;-0,000000e+00")},
+        {"tabs, comma decimals", exported("\t", true),
+         not_a_sample(1, "0,000000e+00\\t0,000000e+00\\t-0,000000e+00")},
+        {"a fourth column", "0 1 1 7\n" + clean, not_a_sample(1, "0 1 1 7")},
+        {"a header", "Time Vf Im\n" + clean, not_a_sample(1, "Time Vf Im")},
+        {"clock times", "12:00:00 1 1\n12:00:01 2 2\n" + clean, not_a_sample(1, "12:00:00 1 1")},
+        {"a unit on line 6", insert_line(clean, 6, "1.5V 2 2"), not_a_sample(6, "1.5V 2 2")},
+        {"a blank line inside", insert_line(clean, 5, ""),
+         "\nLine 5 of samples.txt is not a sample of three numbers: the line is blank. Remove "
+         "blank lines from the samples.\n" +
+             click},
+        {"a line of 200 characters", insert_line(clean, 2, line_of_200),
+         "\nLine 2 of samples.txt is not a sample of three numbers: it has 198 characters or more "
+         "(\"4e-3 " +
+             std::string(55, '1') +
+             "...\"). Put each sample on a line of its own, ended by a line feed, in fewer than "
+             "198 characters.\n" +
+             click},
+        {"CR-only line ends", carriage_returns,
+         "\nLine 1 of samples.txt is not a sample of three numbers: it has 198 characters or more "
+         "(\"0.000000e+00 0.000000e+00 -0.000000e+00\\r1.000000e-03 1.00000...\"). Put each "
+         "sample on a line of its own, ended by a line feed, in fewer than 198 characters.\n" +
+             click},
+    };
+    TempDir dir;
+    write_run_files(dir, "samples.txt 1 2 4 r.txt\n", clean);
+    ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
+    const std::string report = read_file(dir.file("r.txt"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.form);
+        write_file(dir.file("r.txt"), "an earlier report\n");
+        write_file(dir.file("samples.txt"), c.file);
+        const RunResult failed = run_psd_in(dir.path());
+        EXPECT_EQ(failed.console, c.console);
+        EXPECT_EQ(failed.exit_status, 1);
+        EXPECT_EQ(read_file(dir.file("r.txt")), "an earlier report\n");
+        EXPECT_EQ(folder_entries(dir.path()),
+                  (std::set<std::string>{"config_psd.txt", "r.txt", "samples.txt"}));
+        // The same lines after the eight used ones are only counted.
+        write_file(dir.file("samples.txt"), clean + c.file);
+        const RunResult passed = run_psd_in(dir.path());
+        EXPECT_EQ(passed.console, "");
+        EXPECT_EQ(passed.exit_status, 0);
+        EXPECT_EQ(read_file(dir.file("r.txt")), report);
+    }
+    // A byte order mark before time stamps that start at 3600 s is no text of line 1: the report
+    // is that of the same file without the mark.
+    std::string late;
+    for (int j = 0; j < 8; ++j)
+        late += std::to_string(3600 + j) + ".001 " + std::to_string(j % 3) + " 1e-9\n";
+    write_file(dir.file("samples.txt"), late);
+    ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
+    const std::string without_mark = read_file(dir.file("r.txt"));
+    write_file(dir.file("samples.txt"), "\xEF\xBB\xBF" + late);
+    write_file(dir.file("config_psd.txt"), "\xEF\xBB\xBFsamples.txt 1 2 4 r.txt\n");
+    ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
+    EXPECT_EQ(read_file(dir.file("r.txt")), without_mark);
+}
+
+TEST(Run, TakesAsManySectionsAsFitForNbSectionZero) {
+    TempDir dir;
+    write_run_files(dir, "samples.txt 1 15 64 r.txt\n", samples(1000));
+    ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
+    const std::string fifteen = read_file(dir.file("r.txt"));
+    write_file(dir.file("config_psd.txt"), "samples.txt 1 0 64 r.txt\n");
+    const RunResult all = run_psd_in(dir.path());
+    EXPECT_EQ(all.console, "");
+    EXPECT_EQ(all.exit_status, 0);
+    EXPECT_EQ(read_file(dir.file("r.txt")), fifteen);
+    EXPECT_EQ(fifteen.substr(0, fifteen.find('\n')),
+              "data file = samples.txt    hanning = 1    nb_section = 15     nbpoint_section = 64");
+
+    write_run_files(dir, "samples.txt 1 0 64 r.txt\n", samples(63));
+    EXPECT_EQ(run_psd_in(dir.path()).console,
+              too_few_points("samples.txt has 63 samples; not even one section of 64 points "
+                             "fits."));
+}
+
+TEST(Run, RefusesAReportThatIsTheRecordOrTheConfiguration) {
+    for (const std::string target : {"samples.txt", "config_psd.txt"}) {
+        for (const std::string how : {"name", "path", "symbolic link", "hard link"}) {
+            SCOPED_TRACE(target + " by " + how);
+            TempDir dir;
+            std::string output = how == "name" ? target : how == "path" ? "./" + target : "alias";
+            write_run_files(dir, "samples.txt 0 1 4 " + output + "\n", worked_samples);
+            if (how == "symbolic link") {
+                ASSERT_EQ(symlink(target.c_str(), dir.file(output).c_str()), 0);
+            }
+            if (how == "hard link") {
+                ASSERT_EQ(link(dir.file(target).c_str(), dir.file(output).c_str()), 0);
+            }
+            const std::string config = read_file(dir.file("config_psd.txt"));
+            const RunResult result = run_psd_in(dir.path());
+            EXPECT_EQ(result.console, "\nThe output_file " + output + " is the same file as " +
+                                          target +
+                                          ": the report would replace it. Give another "
+                                          "output_file in config_psd.txt.\n" +
+                                          click);
+            EXPECT_EQ(result.exit_status, 1);
+            EXPECT_EQ(read_file(dir.file("samples.txt")), worked_samples);
+            EXPECT_EQ(read_file(dir.file("config_psd.txt")), config);
+            EXPECT_EQ(folder_entries(dir.path()).size(),
+                      how.find("link") != std::string::npos ? 3u : 2u);
+        }
+    }
+}
+
+TEST(Run, AnswersHelpAndVersionWithoutTouchingAFileAndRunsInAGivenFolder) {
+    TempDir dir;
+    write_run_files(dir, "samples.txt 0 1 4 r.txt\n", worked_samples);
+    const std::string usage = run_psd_with(dir.path(), {"--help"}).console;
+    EXPECT_NE(usage.find("Usage: psd [FOLDER]"), std::string::npos);
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::string console;
+    } cases[] = {
+        {{"--help"}, 0, usage},
+        {{"-h"}, 0, usage},
+        {{"--version"}, 0, "psd " PSD_VERSION "\n"},
+        {{"--verbose"}, 2, usage},
+        {{dir.path(), dir.path()}, 2, usage},
+        {{""}, 2, usage},
+        {{"missing"},
+         1,
+         "\nThe folder missing cannot be entered. Check that it exists and that it may be "
+         "opened.\n" +
+             click},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.empty() ? "" : c.arguments[0]);
+        const RunResult result = run_psd_with(dir.path(), c.arguments);
+        EXPECT_EQ(result.exit_status, c.status);
+        EXPECT_EQ(result.console, c.console);
+        EXPECT_EQ(folder_entries(dir.path()),
+                  (std::set<std::string>{"config_psd.txt", "samples.txt"}));
+    }
+    TempDir elsewhere;
+    const RunResult there = run_psd_with(elsewhere.path(), {dir.path()});
+    EXPECT_EQ(there.exit_status, 0);
+    EXPECT_EQ(read_file(dir.file("r.txt")), worked_report);
+    EXPECT_TRUE(folder_entries(elsewhere.path()).empty());
 }

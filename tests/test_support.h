@@ -64,3 +64,9 @@ class DirectDft {
     std::uint32_t n_;
     std::vector<LComplex> roots_;
 };
+
+// ---- Added for the command-line and one-pass tests.
+
+// Runs the built psd with the working directory dir, the given arguments and standard input at
+// end of file; standard output and standard error both go to console.
+RunResult run_psd_with(const std::string& dir, const std::vector<std::string>& arguments);
