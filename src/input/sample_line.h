@@ -27,7 +27,8 @@ bool read_sample_line(const char* first, const char* last, bool line_feed, Sampl
 
 // The common form checked and converted in one pass over the text: a line of three plain
 // decimal numbers. Returns the line feed that ends the line when it is such a sample line (then
-// *values holds its values), nullptr when read_sample_line must decide.
+// *values holds its voltage and current; its time stamp, only checked, reads as 0), nullptr when
+// read_sample_line must decide.
 // REQUIRES: a line feed ends the line at first, and text_padding (text_scan.h) readable bytes
 // follow it; values not null.
 const char* read_plain_sample_line(const char* first, SampleValues* values);
