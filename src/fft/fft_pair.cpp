@@ -96,21 +96,22 @@ inline void flip_point(double* a, double* b, std::uint32_t k) {
 
 // dfour1's bit-reversal permutation on both arrays, each point entering the working layout as it
 // reaches its final place. Points that stay put are exchanged in place; each swapped pair is
-// handled once, when a reaches the lower of the two.
+// handled once, when p reaches the lower of the two.
 void bit_reverse_into_lanes(double* a, double* b, std::uint32_t len) {
     std::uint32_t r = 1;
     for (std::uint32_t p = 1; p < len; p += 2) {
         if (r > p) {
-            Lanes re_p = load(at(a, p));
-            Lanes im_p = load(at(b, p));
-            Lanes re_r = load(at(a, r));
-            Lanes im_r = load(at(b, r));
-            transpose(re_p, im_p);
-            transpose(re_r, im_r);
-            store(at(a, r), re_p);
-            store(at(b, r), im_p);
-            store(at(a, p), re_r);
-            store(at(b, p), im_r);
+            // Point p of each array, then its real parts and its imaginary parts; the same for r.
+            Lanes x_p = load(at(a, p));
+            Lanes y_p = load(at(b, p));
+            Lanes x_r = load(at(a, r));
+            Lanes y_r = load(at(b, r));
+            transpose(x_p, y_p);
+            transpose(x_r, y_r);
+            store(at(a, r), x_p);
+            store(at(b, r), y_p);
+            store(at(a, p), x_r);
+            store(at(b, p), y_r);
         } else if (r == p) {
             flip_point(a, b, p);
         }
@@ -210,11 +211,10 @@ void dfour1_pair(double* a, double* b, std::uint32_t ncomplex, std::int32_t sign
 }
 
 void drealft_pair(double* a, double* b, std::uint32_t n) {
-    // The half-length complex transform stays in the working layout; the separation reads it
-    // from there and leaves every point it writes in the arrays' own layout.
-    const std::uint32_t len = n;
-    bit_reverse_into_lanes(a, b, len);
-    butterflies_in_lanes(a, b, len, 1);
+    // The half-length complex transform (n/2 points, n doubles) stays in the working layout; the
+    // separation reads it from there and leaves every point it writes in the arrays' own layout.
+    bit_reverse_into_lanes(a, b, n);
+    butterflies_in_lanes(a, b, n, 1);
 
     // drealft's forward constants: half = 0.5, c = -0.5, and -c as the factor of B_re.
     const double c = -0.5;
@@ -243,9 +243,9 @@ void drealft_pair(double* a, double* b, std::uint32_t n) {
         const Lanes wi = splat(w_im);
         store_point(a, b, p, sub(add(a_re, mul(wr, b_re)), mul(wi, b_im)),
                     add(add(a_im, mul(wr, b_im)), mul(wi, b_re)));
-        // drealft writes -A_im + w_re B_im as w_re B_im - A_im, which is the same sum in every bit
-        // (a difference is the sum with the negated operand) and is what compilers make of the
-        // negation; it also leaves a NaN's sign as they do.
+        // drealft's -A_im + w_re B_im, formed as w_re B_im - A_im: the same value in every bit (a
+        // difference is the sum with the negated operand) and the form compilers give drealft's
+        // expression, so that a NaN keeps its sign as it does there.
         store_point(a, b, m, add(sub(a_re, mul(wr, b_re)), mul(wi, b_im)),
                     add(sub(mul(wr, b_im), a_im), mul(wi, b_re)));
         const double saved_w_re = w_re;
