@@ -38,8 +38,7 @@ std::vector<double> section(Kind kind, std::size_t count, std::mt19937_64& rng) 
 // Equal bit patterns. Two NaNs also pass: which NaN an operation keeps follows the operand order
 // the compiler chose for the plain routines, and only the overflowing sections produce any.
 bool same_bits(const std::vector<double>& got, const std::vector<double>& want) {
-    if (got.size() != want.size())
-        return false;
+    if (got.size() != want.size()) return false;
     for (std::size_t j = 0; j < want.size(); ++j) {
         if (std::memcmp(&got[j], &want[j], sizeof(double)) != 0 &&
             !(std::isnan(got[j]) && std::isnan(want[j])))
