@@ -66,6 +66,7 @@ void summarise_samples(Summary* s) {
     s->parseval_v = integrated_density(r.psd_v.data(), count, bin_width) / samples.variance_v;
     s->parseval_i = integrated_density(r.psd_i.data(), count, bin_width) / samples.variance_i;
     s->interval_error = samples.mean_interval / samples.first_interval - 1;
+    s->interval_flagged = !(std::fabs(s->interval_error) <= interval_tolerance);
     // The Nyquist frequency psd derives from this file's first interval, as a 32-bit float.
     const double nyquist = static_cast<float>(1 / (samples.first_interval * 2));
     s->samples_mismatch = !(std::fabs(nyquist / r.frequency.back() - 1) <= nyquist_tolerance);

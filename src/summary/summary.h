@@ -46,6 +46,7 @@ struct Summary {
     double parseval_v = 0;  // integrated PSD_v / variance of the voltage
     double parseval_i = 0;
     double interval_error = 0;      // mean interval / report's interval - 1
+    bool interval_flagged = false;  // off by more than 0.1 %, enough to matter in a fit
     bool samples_mismatch = false;  // the file's first interval does not give the report's bins
 };
 

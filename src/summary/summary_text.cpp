@@ -116,7 +116,7 @@ std::string summary_block(const Summary& s, double level) {
     out += "    mean interval    " + number(m.mean_interval) + " s against " +
            number(m.first_interval) + " s from the first two time stamps (" +
            format("%+.3f %%", s.interval_error * 100) + ")\n";
-    if (std::fabs(s.interval_error) > 1e-3 || std::isnan(s.interval_error))
+    if (s.interval_flagged)
         out += format(
             "    warning          the sampling is not uniform: the report's frequencies "
             "are %.3g %% too %s\n",
