@@ -274,3 +274,27 @@ TEST(SummaryProgram, SummarisesTheGoodReportsAndFailsForTheBadOnes) {
     EXPECT_EQ(run_summary(dir, "--level 95 '" + dir.file("good.txt") + "'", &out), 2);
     EXPECT_EQ(run_summary(dir, "", &out), 2);
 }
+
+// The bundled example simulates 10 kohm in parallel with 0.5 uF (corner 1 / (2 pi R C) = 31.8 Hz):
+// Rsn0 must follow |Z(f)| = R / sqrt(1 + (f / fc)^2) over bins 2 to 6, Rn weighs in the higher
+// frequencies where |Z| is lower, and above the corner Zn falls at close to 20 dB per decade.
+TEST(SummaryProgram, BundledExampleShowsItsParallelRCImpedance) {
+    TempDir dir;
+    for (const char* name : {"config_psd.txt", "example_samples.txt"})
+        write_file(dir.file(name), read_file(std::string(PSD_SOURCE_DIR) + "/examples/" + name));
+    ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
+    const double pi = 3.14159265358979323846, corner = 1 / (2 * pi * 1e4 * 0.5e-6);
+    double model = 0;  // mean |Z| at bins 2 to 6 of 1000 / 512 Hz
+    for (int k = 2; k <= 6; ++k)
+        model += 1e4 / std::sqrt(1 + std::pow(k * 1000.0 / 512 / corner, 2)) / 5;
+    SummaryOptions options;
+    options.has_slope_band = true;
+    options.slope_low = 100;
+    options.slope_high = 400;
+    Summary s;
+    std::string why;
+    ASSERT_EQ(summarise(dir.file("report_psd.txt"), options, &s, &why), SummaryStatus::ok) << why;
+    EXPECT_NEAR(s.rsn0, model, model * 0.03);
+    EXPECT_GT(s.rsn0 / s.rn, 1.5);
+    EXPECT_NEAR(s.slope_zn.slope, -19.5, 1.0);
+}

@@ -110,12 +110,12 @@ std::string summary_block(const Summary& s, double level) {
             "frequencies: is it the file the report was made from?\n";
     out += "    Rn               " + number(s.rn) +
            " ohm (sigma_V = " + number(std::sqrt(m.variance_v)) +
-           " V, sigma_I = " + number(std::sqrt(m.variance_i)) +
-           " A, each section's mean removed)\n";
+           " V, sigma_I = " + number(std::sqrt(m.variance_i)) + " A, section means removed)\n";
     out += "    Rsn0 / Rn        " + number(s.rsn0 / s.rn) + "\n";
     out += "    mean interval    " + number(m.mean_interval) + " s against " +
            number(m.first_interval) + " s from the first two time stamps (" +
-           format("%+.3f %%", s.interval_error * 100) + ")\n";
+           format("%+.3f %%", std::fabs(s.interval_error) < 5e-6 ? 0.0 : s.interval_error * 100) +
+           ")\n";
     if (s.interval_flagged)
         out += format(
             "    warning          the sampling is not uniform: the report's frequencies "
