@@ -94,6 +94,11 @@ SampleStatus read_lines(LineReader* reader, int nb_section, int nbpoint_section,
     }
     stats->samples = needed;
     stats->first_interval = static_cast<float>(second_time - first_time);
+    // psd refuses such a file; one given with --samples can still be anything.
+    if (!(stats->first_interval > 0) || !std::isfinite(stats->first_interval)) {
+        *why = "does not give a positive sampling interval from its first two time stamps";
+        return SampleStatus::malformed;
+    }
     stats->mean_interval = (last_time - first_time) / static_cast<double>(needed - 1);
     stats->variance_v = squares_v / static_cast<double>(needed);
     stats->variance_i = squares_i / static_cast<double>(needed);

@@ -42,9 +42,14 @@ void summarise_report(const SummaryOptions& options, Summary* s) {
         s->slope_low = options.slope_low;
         s->slope_high = options.slope_high;
     } else {
-        s->slope_low = s->rsn0_bins.first < s->rsn0_bins.last || options.has_band
-                           ? s->rsn0_high
-                           : r.frequency.front();
+        // The top of the bins Rsn0 was taken over; an empty band falls back on its upper
+        // edge when one was given.
+        if (s->rsn0_bins.first < s->rsn0_bins.last)
+            s->slope_low = r.frequency[s->rsn0_bins.last - 1];
+        else if (options.has_band && std::isfinite(s->rsn0_high))
+            s->slope_low = s->rsn0_high;
+        else
+            s->slope_low = r.frequency.front();
         s->slope_high = slope_top_of_nyquist * r.frequency.back();
     }
     const BinRange slope_bins =

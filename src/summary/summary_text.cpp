@@ -116,7 +116,9 @@ std::string summary_block(const Summary& s, double level) {
            number(m.first_interval) + " s from the first two time stamps (" +
            format("%+.3f %%", std::fabs(s.interval_error) < 5e-6 ? 0.0 : s.interval_error * 100) +
            ")\n";
-    if (s.interval_flagged)
+    if (s.interval_flagged && !std::isfinite(s.interval_error))
+        out += "    warning          the time stamps do not give a finite mean interval\n";
+    else if (s.interval_flagged)
         out += format(
             "    warning          the sampling is not uniform: the report's frequencies "
             "are %.3g %% too %s\n",
