@@ -77,7 +77,7 @@ SampleStatus read_lines(LineReader* reader, int nb_section, int nbpoint_section,
         ++line_no;
         double time = 0, voltage = 0, current = 0;
         if (status == LineStatus::too_long || !parse_sample(line, &time, &voltage, &current)) {
-            *why = "line " + std::to_string(line_no) +
+            *why = "is malformed: line " + std::to_string(line_no) +
                    " is not three numbers (time stamp, voltage, current)";
             return SampleStatus::malformed;
         }
