@@ -34,7 +34,13 @@ if (ARGC >= 3 && strlen(ARG3) > 0) {
     eval ARG3
 } else {
     summary = exists("PSD_SUMMARY") ? PSD_SUMMARY : "psd-summary"
-    bands = system(sprintf('"%s" --plot-data "%s"', summary, report))
+    command = sprintf('"%s" --plot-data "%s"', summary, report)
+    # cmd.exe drops the first and the last quote of a command line that starts with one, so on
+    # Windows (the only builds with the windows terminal) the whole line gets one more pair.
+    if (strstrt(GPVAL_TERMINALS, 'windows') > 0) {
+        command = '"' . command . '"'
+    }
+    bands = system(command)
     # psd-summary ends with 1 for a report it refuses (and says why); any other failure means it
     # could not be run at all.
     if (GPVAL_SYSTEM_ERRNO == 1) {
