@@ -6,12 +6,14 @@
 
 #include <cstddef>
 
-// Bins [first, last) of frequency[0..count) lying in [f_low, f_high] Hz; empty when none.
-// REQUIRES: frequency increasing.
+// Bins [first, last) as indices into a report's columns (bin k at index k - 1).
 struct BinRange {
     std::size_t first = 0;
     std::size_t last = 0;
 };
+
+// The bins of frequency[0..count) lying in [f_low, f_high] Hz; empty (first == last) when none.
+// REQUIRES: frequency increasing.
 BinRange bins_in_band(const double* frequency, std::size_t count, double f_low, double f_high);
 
 // Mean of the finite, positive values[first..last); *used says how many entered it. Returns NaN
