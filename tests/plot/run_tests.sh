@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs tools/psd-plot on the hand-made reports beside this script and checks the images it draws
-# and the failures it reports. Exits 77 (skipped) when gnuplot is not installed, 1 on a failure.
-# Usage: run_tests.sh [PATH/TO/psd-plot]
+# and the failures it reports, then its gnuplot script on its own, as it runs on Windows.
+# Exits 77 (skipped) when gnuplot is not installed, 1 on a failure.
+# Usage: run_tests.sh [PATH/TO/psd-plot]   (PSD_SUMMARY names the built psd-summary)
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -58,22 +59,25 @@ png_size() {
 cp -- "$here/report_psd.txt" "$scratch/cell 2 report.txt"
 run "$scratch/cell 2 report.txt"
 expect_success "a realistic report, default output name"
-[ "$(png_size "$scratch/cell 2 report.png")" = 1000x750 ] ||
-  fail "default output 'cell 2 report.png' is $(png_size "$scratch/cell 2 report.png"), expected 1000x750"
+[ "$(png_size "$scratch/cell 2 report.png")" = 1000x900 ] ||
+  fail "default output 'cell 2 report.png' is $(png_size "$scratch/cell 2 report.png"), expected 1000x900"
 
 run "$here/report_psd.txt" "$scratch/spectrum.svg"
 expect_success "a realistic report as SVG"
-for label in 'PSD_v (V^2/Hz)' 'PSD_i (A^2/Hz)' 'Zn (ohm)' 'frequency (Hz)' \
+for label in 'PSD_v (V²/Hz)' 'PSD_i (A²/Hz)' 'Zn (Ω)' 'frequency (Hz)' '95 % band of one bin' \
+  'Rsn0 band' 'Rsn0 = 1.262e+04 Ω' \
   'data file = esa400_cell2.txt    hanning = 1    nb_section = 8     nbpoint_section = 512'; do
   grep -qF -- ">$label<" "$scratch/spectrum.svg" || fail "the SVG has no text \"$label\""
 done
-grep -q 'width="1000" height="750"' "$scratch/spectrum.svg" || fail "the SVG is not 1000x750"
+grep -q 'width="1000" height="900"' "$scratch/spectrum.svg" || fail "the SVG is not 1000x900"
+# Every log axis is labelled as a power of ten (10^{k} in gnuplot's enhanced text), none as 1e+06.
+grep -q '>1e[-+]\|>100000<' "$scratch/spectrum.svg" && fail "an axis is labelled in plain numbers"
 
 # Bin 3 has PSD_i = 0 and Zn = inf, bin 4 PSD_v = 0 and Zn = 0, bin 6 both densities 0 and
 # Zn = -nan: each column loses only its own bad bins.
 run "$here/report_invalid_bins.txt" "$scratch/invalid.png"
 expect_success "a report with zero, infinite and NaN bins"
-[ "$(png_size "$scratch/invalid.png")" = 1000x750 ] || fail "invalid-bins plot has the wrong size"
+[ "$(png_size "$scratch/invalid.png")" = 1000x900 ] || fail "invalid-bins plot has the wrong size"
 grep -qF 'of 8 bins, left out as zero, infinite or not a number: PSD_v 2, PSD_i 2, Zn 3' \
   <<<"$messages" || fail "the left-out bins were not counted per column: $messages"
 
@@ -110,6 +114,32 @@ run a.txt b.png c.png
 expect_failure "three arguments" 2 "usage:"
 GNUPLOT=/nonexistent/gnuplot run "$here/report_psd.txt" "$scratch/nognuplot.png"
 expect_failure "gnuplot missing" 1 "gnuplot-nox"
+
+# Without psd-summary the plot is drawn without bands, and says so.
+mkdir -- "$scratch/alone"
+cp -- "$plot" "$(dirname -- "$plot")/psd-plot.gp" "$scratch/alone/"
+messages=$(env -u PSD_SUMMARY PATH=/usr/bin:/bin "$scratch/alone/psd-plot" "$here/report_psd.txt" \
+  "$scratch/alone.svg" 2>&1)
+status=$?
+expect_success "a plot without psd-summary"
+grep -qF 'no confidence bands' <<<"$messages" || fail "no note on the missing bands: $messages"
+grep -qF 'band of one bin' "$scratch/alone.svg" && fail "bands drawn without psd-summary"
+
+# The gnuplot script on its own, as on Windows: it runs psd-summary itself.
+gp_script=$(dirname -- "$plot")/psd-plot.gp
+if [ -n "${PSD_SUMMARY:-}" ]; then
+  messages=$(gnuplot -e "PSD_SUMMARY='$PSD_SUMMARY'" -c "$gp_script" "$here/report_psd.txt" \
+    "$scratch/direct.png" 2>&1)
+  status=$?
+  expect_success "the gnuplot script run directly"
+  [ "$(png_size "$scratch/direct.png")" = 1000x900 ] || fail "the direct plot has the wrong size"
+  messages=$(gnuplot -e "PSD_SUMMARY='$PSD_SUMMARY'" -c "$gp_script" \
+    "$here/sample_not_a_report.txt" "$scratch/direct_bad.png" 2>&1)
+  status=$?
+  expect_failure "the gnuplot script on a sample file" 1 "is not a psd report"
+else
+  echo "note: PSD_SUMMARY not set, the gnuplot script's own run is not checked"
+fi
 
 if [ -e "$scratch/truncated.png" ] || [ -e "$scratch/sample.png" ]; then
   fail "a failed run left an output file"

@@ -1,0 +1,164 @@
+// psd-summary: the figures an electrochemical-noise analyst reads off psd reports (Rsn0, Rn,
+// roll-off slopes, confidence factors of a bin), one block or one CSV row per report.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "input/decimal.h"
+#include "summary/summary.h"
+#include "summary/summary_text.h"
+
+namespace {
+
+const char* const usage_text =
+    "usage: psd-summary [OPTIONS] REPORT...\n"
+    "Summarises psd reports: parameters, Rsn0 (mean Zn over a low-frequency band), roll-off\n"
+    "slopes of PSD_v, PSD_i and Zn in dB per decade, the confidence factors of one bin and,\n"
+    "when the report's sample file is found (relative to the report's folder), Rn, Rsn0 / Rn,\n"
+    "the mean sampling interval and Parseval's check.\n"
+    "\n"
+    "  --band FMIN:FMAX        Rsn0 band in Hz (default: bins 2 to 6)\n"
+    "  --slope-band FMIN:FMAX  slope band in Hz (default: top of the Rsn0 band to 0.8 of the\n"
+    "                          Nyquist frequency); an empty FMIN or FMAX leaves that end open\n"
+    "  --level P               confidence level, 0 < P < 1 (default 0.95)\n"
+    "  --samples FILE          the sample file (one REPORT only)\n"
+    "  --no-samples            skip the sample file checks\n"
+    "  --csv                   one CSV row per report, after a header line\n"
+    "  --plot-data             one line of gnuplot assignments per report (used by psd-plot)\n"
+    "  --help                  this text\n"
+    "\n"
+    "Exit status: 0 when every report was summarised, 1 when any report or sample file could\n"
+    "not be read, 2 on a mistake on the command line.\n";
+
+enum class Output { block, csv, plot_data };
+
+struct Arguments {
+    SummaryOptions options;
+    Output output = Output::block;
+    std::vector<std::string> reports;
+};
+
+int usage_error(const std::string& what) {
+    std::fprintf(stderr, "psd-summary: %s\n%s", what.c_str(),
+                 "usage: psd-summary [OPTIONS] REPORT...   (psd-summary --help for more)\n");
+    return 2;
+}
+
+bool parse_number(const std::string& text, double* value) {
+    return !text.empty() && convert_token(text.data(), text.data() + text.size(), value) &&
+           !std::isnan(*value);
+}
+
+// "FMIN:FMAX" with either end optional: an empty FMIN is 0 and an empty FMAX is unbounded.
+bool parse_band(const std::string& text, double* low, double* high) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) return false;
+    const std::string first = text.substr(0, colon), second = text.substr(colon + 1);
+    *low = 0;
+    *high = HUGE_VAL;
+    if (!first.empty() && !parse_number(first, low)) return false;
+    if (!second.empty() && !parse_number(second, high)) return false;
+    return *low >= 0 && *low < *high;
+}
+
+// Returns -1 when the arguments are good, else the exit status to end with.
+int parse_arguments(int argc, char** argv, Arguments* args) {
+    bool options_done = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (options_done || arg.empty() || arg[0] != '-' || arg == "-") {
+            args->reports.push_back(arg);
+            continue;
+        }
+        const bool takes_value =
+            arg == "--band" || arg == "--slope-band" || arg == "--level" || arg == "--samples";
+        if (takes_value && i + 1 >= argc) return usage_error(arg + " needs a value");
+        if (arg == "--") {
+            options_done = true;
+        } else if (arg == "--help" || arg == "-h") {
+            std::fputs(usage_text, stdout);
+            return 0;
+        } else if (arg == "--band") {
+            SummaryOptions& o = args->options;
+            o.has_band = parse_band(argv[++i], &o.band_low, &o.band_high);
+            if (!o.has_band)
+                return usage_error("--band wants FMIN:FMAX in Hz, 0 <= FMIN < FMAX, not '" +
+                                   std::string(argv[i]) + "'");
+        } else if (arg == "--slope-band") {
+            SummaryOptions& o = args->options;
+            o.has_slope_band = parse_band(argv[++i], &o.slope_low, &o.slope_high);
+            if (!o.has_slope_band)
+                return usage_error("--slope-band wants FMIN:FMAX in Hz, 0 <= FMIN < FMAX, not '" +
+                                   std::string(argv[i]) + "'");
+        } else if (arg == "--level") {
+            double level = 0;
+            if (!parse_number(argv[++i], &level) || !(level > 0 && level < 1))
+                return usage_error(
+                    "--level wants a probability between 0 and 1 (0.95 for 95 %), "
+                    "not '" +
+                    std::string(argv[i]) + "'");
+            args->options.level = level;
+        } else if (arg == "--samples") {
+            args->options.samples = argv[++i];
+            if (args->options.samples.empty()) return usage_error("--samples needs a file name");
+        } else if (arg == "--no-samples") {
+            args->options.use_samples = false;
+        } else if (arg == "--csv") {
+            args->output = Output::csv;
+        } else if (arg == "--plot-data") {
+            args->output = Output::plot_data;
+        } else {
+            return usage_error("unknown option '" + arg + "'");
+        }
+    }
+    if (args->reports.empty()) return usage_error("no report given");
+    if (!args->options.samples.empty() && args->reports.size() > 1)
+        return usage_error("--samples names the sample file of one report; give one REPORT");
+    // The plot needs only what the report itself holds.
+    if (args->output == Output::plot_data) args->options.use_samples = false;
+    return -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Arguments args;
+    const int early = parse_arguments(argc, argv, &args);
+    if (early >= 0) return early;
+
+    int status = 0;
+    if (args.output == Output::csv) std::fputs(csv_header().c_str(), stdout);
+    bool first_block = true;
+    for (const std::string& path : args.reports) {
+        Summary summary;
+        std::string why;
+        const SummaryStatus result = summarise(path, args.options, &summary, &why);
+        if (result != SummaryStatus::ok) status = 1;
+        if (result != SummaryStatus::bad_report) {
+            const double level = args.options.level;
+            switch (args.output) {
+                case Output::block:
+                    if (!first_block) std::fputs("\n", stdout);
+                    first_block = false;
+                    std::fputs(summary_block(summary, level).c_str(), stdout);
+                    break;
+                case Output::csv:
+                    std::fputs(csv_row(summary, level).c_str(), stdout);
+                    break;
+                case Output::plot_data:
+                    std::fputs(plot_data(summary, level).c_str(), stdout);
+                    break;
+            }
+        }
+        // Messages after the block they belong to, so that a terminal shows them in order.
+        std::fflush(stdout);
+        if (!why.empty()) std::fprintf(stderr, "psd-summary: %s\n", why.c_str());
+    }
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "psd-summary: the summary could not be written completely\n");
+        return 1;
+    }
+    return status;
+}

@@ -1,0 +1,51 @@
+#include "summary/quantiles.h"
+
+#include <boost/math/distributions/chi_squared.hpp>
+#include <boost/math/distributions/fisher_f.hpp>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Domain errors come back as NaN rather than exceptions, and no quantile is rounded to an
+// integer: plain real-valued answers are what a confidence factor needs.
+using Policy = boost::math::policies::policy<
+    boost::math::policies::domain_error<boost::math::policies::ignore_error>,
+    boost::math::policies::overflow_error<boost::math::policies::ignore_error>,
+    boost::math::policies::evaluation_error<boost::math::policies::ignore_error>,
+    boost::math::policies::promote_double<false>>;
+
+bool valid_probability(double p) {
+    return p > 0 && p < 1;
+}
+
+}  // namespace
+
+double chi_squared_quantile(double degrees_of_freedom, double p) {
+    if (!valid_probability(p) || !(degrees_of_freedom > 0))
+        return std::numeric_limits<double>::quiet_NaN();
+    return boost::math::quantile(
+        boost::math::chi_squared_distribution<double, Policy>(degrees_of_freedom), p);
+}
+
+double fisher_f_quantile(double dof_numerator, double dof_denominator, double p) {
+    if (!valid_probability(p) || !(dof_numerator > 0) || !(dof_denominator > 0))
+        return std::numeric_limits<double>::quiet_NaN();
+    return boost::math::quantile(
+        boost::math::fisher_f_distribution<double, Policy>(dof_numerator, dof_denominator), p);
+}
+
+bool confidence_factors(int nb_section, double level, ConfidenceFactors* factors) {
+    if (!valid_probability(level) || nb_section < 1) return false;
+    const double dof = 2.0 * nb_section;
+    const double tail = (1 - level) / 2;
+    // estimate / true ~ chi2(dof) / dof, so the true value lies between estimate * dof / upper
+    // quantile and estimate * dof / lower quantile.
+    factors->density_low = dof / chi_squared_quantile(dof, 1 - tail);
+    factors->density_high = dof / chi_squared_quantile(dof, tail);
+    // Zn^2 estimate / true Zn^2 ~ F(dof, dof), and Zn is its square root.
+    factors->zn_low = 1 / std::sqrt(fisher_f_quantile(dof, dof, 1 - tail));
+    factors->zn_high = 1 / std::sqrt(fisher_f_quantile(dof, dof, tail));
+    return std::isfinite(factors->density_low) && std::isfinite(factors->density_high) &&
+           std::isfinite(factors->zn_low) && std::isfinite(factors->zn_high);
+}

@@ -1,0 +1,22 @@
+// How far one density bin and one Zn bin can be trusted. An average of M periodogram sections
+// puts every density bin on a chi-squared law with 2M degrees of freedom around the true density
+// (each section adds a real and an imaginary part, both Gaussian); the ratio of two such bins,
+// the square of Zn, follows Fisher's F law with (2M, 2M) degrees of freedom when voltage and
+// current are uncorrelated. The quantiles come from Boost.Math.
+#pragma once
+
+struct ConfidenceFactors {
+    double density_low = 0;   // true density >= estimate * density_low
+    double density_high = 0;  // true density <= estimate * density_high
+    double zn_low = 0;        // likewise for Zn
+    double zn_high = 0;
+};
+
+// The factors of the two-sided interval holding the true value with probability level, for a
+// report averaging nb_section sections. Returns false when level is not in (0, 1) or
+// nb_section < 1.
+bool confidence_factors(int nb_section, double level, ConfidenceFactors* factors);
+
+// Quantiles (inverse distribution functions) at probability p in (0, 1); NaN outside the domain.
+double chi_squared_quantile(double degrees_of_freedom, double p);
+double fisher_f_quantile(double dof_numerator, double dof_denominator, double p);

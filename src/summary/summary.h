@@ -1,0 +1,59 @@
+// One report's summary: its parameters, Rsn0, the roll-off slopes, the confidence factors of a
+// bin and, when the sample file can be read, Rn and the checks of the report against it. This is
+// the part of psd-summary that decides which bins and which file each figure comes from.
+#pragma once
+
+#include <string>
+
+#include "summary/band_stats.h"
+#include "summary/quantiles.h"
+#include "summary/report_reader.h"
+#include "summary/sample_stats.h"
+
+struct SummaryOptions {
+    // Rsn0 band in Hz; by default bins 2 to 6 (bin 1 is the most biased by the mean removal and
+    // the window's leakage).
+    bool has_band = false;
+    double band_low = 0, band_high = 0;
+    // Slope band in Hz; by default from the top of the Rsn0 band to 0.8 of the Nyquist frequency.
+    bool has_slope_band = false;
+    double slope_low = 0, slope_high = 0;
+    double level = 0.95;
+    bool use_samples = true;
+    std::string samples;  // the sample file to use; empty: the one the report names
+};
+
+struct Summary {
+    std::string report_path;
+    Report report;
+    double deltat = 0;  // from the report's Nyquist frequency
+
+    BinRange rsn0_bins;
+    std::size_t rsn0_used = 0;           // usable Zn values that entered Rsn0
+    double rsn0_low = 0, rsn0_high = 0;  // the band asked for, Hz
+    double rsn0 = 0;                     // ohm; NaN when no bin was usable
+
+    double slope_low = 0, slope_high = 0;  // Hz
+    SlopeFit slope_v, slope_i, slope_zn;
+
+    ConfidenceFactors factors;
+
+    // Sample file checks, when has_samples.
+    bool has_samples = false;
+    std::string samples_path;
+    SampleStats samples;
+    double rn = 0;          // ohm
+    double parseval_v = 0;  // integrated PSD_v / variance of the voltage
+    double parseval_i = 0;
+    double interval_error = 0;      // mean interval / report's interval - 1
+    bool interval_flagged = false;  // off by more than 0.1 %, enough to matter in a fit
+    bool samples_mismatch = false;  // the file's first interval does not give the report's bins
+};
+
+enum class SummaryStatus { ok, bad_report, bad_samples };
+
+// Summarises the report at report_path. On bad_report nothing but report_path is set; on
+// bad_samples everything but the sample checks is. *why then names the file and the problem.
+// REQUIRES: options.level in (0, 1); summary and why not null.
+SummaryStatus summarise(const std::string& report_path, const SummaryOptions& options,
+                        Summary* summary, std::string* why);

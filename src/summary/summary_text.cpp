@@ -1,0 +1,193 @@
+#include "summary/summary_text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <iterator>
+
+namespace {
+
+std::string format(const char* pattern, ...) {
+    char text[512];
+    va_list args;
+    va_start(args, pattern);
+    std::vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
+}
+
+// 4 significant digits: more than any of these estimates can claim.
+std::string number(double value) {
+    return format("%.4g", value);
+}
+
+std::string slope_text(const SlopeFit& fit) {
+    if (fit.points < 2) return "not available (fewer than 2 usable bins)";
+    if (std::isnan(fit.std_error)) return format("%.2f (2 bins: no standard error)", fit.slope);
+    return format("%.2f +/- %.2f", fit.slope, fit.std_error);
+}
+
+std::string window_text(int hanning) {
+    return hanning == 1 ? "Hann (hanning = 1)" : format("none (hanning = %d)", hanning);
+}
+
+std::string csv_text(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+// Full precision for tables: a spreadsheet reads it back to the same double.
+std::string csv_number(double value) {
+    return std::isnan(value) ? std::string() : format("%.9g", value);
+}
+
+std::string level_percent(double level) {
+    return format("%g %%", level * 100);
+}
+
+}  // namespace
+
+std::string summary_block(const Summary& s, double level) {
+    const Report& r = s.report;
+    const std::size_t bins = r.frequency.size();
+    std::string out = s.report_path + "\n";
+    out += "  data file          " + r.data_file + "\n";
+    out += "  window             " + window_text(r.hanning) + "\n";
+    out += format("  sections           M = %d of N = %d samples (%lld samples in all)\n",
+                  r.nb_section, r.nbpoint_section,
+                  static_cast<long long>(r.nb_section) * r.nbpoint_section);
+    out += "  sampling interval  " + number(s.deltat) + " s (from the Nyquist frequency, " +
+           number(r.frequency.back()) + " Hz)\n";
+    out += format("  band               %s Hz to %s Hz, %zu bins %s Hz apart\n",
+                  number(r.frequency.front()).c_str(), number(r.frequency.back()).c_str(), bins,
+                  number(r.frequency.front()).c_str());
+
+    const BinRange& b = s.rsn0_bins;
+    std::string band =
+        b.first < b.last
+            ? format("bins %zu to %zu, %s to %s Hz", b.first + 1, b.last,
+                     number(r.frequency[b.first]).c_str(), number(r.frequency[b.last - 1]).c_str())
+            : format("no bin in %s to %s Hz", number(s.rsn0_low).c_str(),
+                     number(s.rsn0_high).c_str());
+    if (s.rsn0_used > 0)
+        out += "  Rsn0               " + number(s.rsn0) + " ohm: mean of Zn over " + band +
+               (s.rsn0_used < b.last - b.first ? format(" (%zu usable)", s.rsn0_used) : "") + "\n";
+    else
+        out += "  Rsn0               not available: no usable Zn in " + band + "\n";
+
+    out += format(
+        "  slopes, dB/decade  least squares on the log-log spectrum, %s to %s Hz "
+        "(%zu bins)\n",
+        number(s.slope_low).c_str(), number(s.slope_high).c_str(),
+        std::max(s.slope_v.points, s.slope_i.points));
+    out += "    PSD_v            " + slope_text(s.slope_v) + "\n";
+    out += "    PSD_i            " + slope_text(s.slope_i) + "\n";
+    out += "    Zn               " + slope_text(s.slope_zn) + " (20 log10 Zn)\n";
+
+    const int dof = 2 * r.nb_section;
+    out += "  " + level_percent(level) +
+           " confidence: the true value of one bin lies within these factors of the report's\n";
+    out += format("    PSD_v, PSD_i     x%.3g to x%.3g (chi-squared, %d degrees of freedom)\n",
+                  s.factors.density_low, s.factors.density_high, dof);
+    out += format(
+        "    Zn               x%.3g to x%.3g (F(%d, %d), assuming uncorrelated voltage "
+        "and current)\n",
+        s.factors.zn_low, s.factors.zn_high, dof, dof);
+
+    if (!s.has_samples) return out;
+    const SampleStats& m = s.samples;
+    out +=
+        format("  sample file        %s, first %lld samples\n", s.samples_path.c_str(), m.samples);
+    if (s.samples_mismatch)
+        out +=
+            "    warning          its first two time stamps do not give the report's "
+            "frequencies: is it the file the report was made from?\n";
+    out += "    Rn               " + number(s.rn) +
+           " ohm (sigma_V = " + number(std::sqrt(m.variance_v)) +
+           " V, sigma_I = " + number(std::sqrt(m.variance_i)) + " A, section means removed)\n";
+    out += "    Rsn0 / Rn        " + number(s.rsn0 / s.rn) + "\n";
+    out += "    mean interval    " + number(m.mean_interval) + " s against " +
+           number(m.first_interval) + " s from the first two time stamps (" +
+           format("%+.3f %%", std::fabs(s.interval_error) < 5e-6 ? 0.0 : s.interval_error * 100) +
+           ")\n";
+    if (s.interval_flagged && !std::isfinite(s.interval_error))
+        out += "    warning          the time stamps do not give a finite mean interval\n";
+    else if (s.interval_flagged)
+        out += format(
+            "    warning          the sampling is not uniform: the report's frequencies "
+            "are %.3g %% too %s\n",
+            std::fabs(s.interval_error) * 100, s.interval_error > 0 ? "high" : "low");
+    out += "    Parseval PSD_v   integrated " + number(s.parseval_v * m.variance_v) +
+           " V^2, variance " + number(m.variance_v) + " V^2: ratio " +
+           format("%.4f", s.parseval_v) + "\n";
+    out += "    Parseval PSD_i   integrated " + number(s.parseval_i * m.variance_i) +
+           " A^2, variance " + number(m.variance_i) + " A^2: ratio " +
+           format("%.4f", s.parseval_i) + "\n";
+    return out;
+}
+
+std::string csv_header() {
+    return "report,data_file,hanning,nb_section,nbpoint_section,deltat_s,f_low_hz,f_high_hz,"
+           "rsn0_low_hz,rsn0_high_hz,rsn0_bins,rsn0_ohm,slope_low_hz,slope_high_hz,"
+           "slope_psd_v_db_per_decade,slope_psd_v_se,slope_psd_i_db_per_decade,slope_psd_i_se,"
+           "slope_zn_db_per_decade,slope_zn_se,level,density_factor_low,density_factor_high,"
+           "zn_factor_low,zn_factor_high,sample_file,rn_ohm,rsn0_over_rn,mean_interval_s,"
+           "interval_error_percent,parseval_v,parseval_i\n";
+}
+
+std::string csv_row(const Summary& s, double level) {
+    const Report& r = s.report;
+    const double nan = std::nan("");
+    const bool m = s.has_samples;
+    std::string row = csv_text(s.report_path) + "," + csv_text(r.data_file) + ",";
+    row += format("%d,%d,%d,", r.hanning, r.nb_section, r.nbpoint_section);
+    const double fields[] = {s.deltat,
+                             r.frequency.front(),
+                             r.frequency.back(),
+                             s.rsn0_low,
+                             s.rsn0_high,
+                             static_cast<double>(s.rsn0_used),
+                             s.rsn0,
+                             s.slope_low,
+                             s.slope_high,
+                             s.slope_v.slope,
+                             s.slope_v.std_error,
+                             s.slope_i.slope,
+                             s.slope_i.std_error,
+                             s.slope_zn.slope,
+                             s.slope_zn.std_error,
+                             level,
+                             s.factors.density_low,
+                             s.factors.density_high,
+                             s.factors.zn_low,
+                             s.factors.zn_high};
+    for (double value : fields)
+        row += csv_number(value) + ",";
+    row += (m ? csv_text(s.samples_path) : std::string()) + ",";
+    const double sample_fields[] = {m ? s.rn : nan,
+                                    m ? s.rsn0 / s.rn : nan,
+                                    m ? s.samples.mean_interval : nan,
+                                    m ? s.interval_error * 100 : nan,
+                                    m ? s.parseval_v : nan,
+                                    m ? s.parseval_i : nan};
+    for (std::size_t i = 0; i < std::size(sample_fields); ++i)
+        row += csv_number(sample_fields[i]) + (i + 1 < std::size(sample_fields) ? "," : "\n");
+    return row;
+}
+
+std::string plot_data(const Summary& s, double level) {
+    // gnuplot reads NaN as its own variable of that name.
+    auto value = [](double v) { return std::isfinite(v) ? format("%.9g", v) : std::string("NaN"); };
+    return "level = " + value(level) + "; density_low = " + value(s.factors.density_low) +
+           "; density_high = " + value(s.factors.density_high) +
+           "; zn_low = " + value(s.factors.zn_low) + "; zn_high = " + value(s.factors.zn_high) +
+           "; rsn0_low = " + value(s.rsn0_used > 0 ? s.rsn0_low : std::nan("")) +
+           "; rsn0_high = " + value(s.rsn0_used > 0 ? s.rsn0_high : std::nan("")) +
+           "; rsn0 = " + value(s.rsn0) + "\n";
+}

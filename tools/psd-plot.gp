@@ -1,0 +1,196 @@
+# Draws a report written by psd, with gnuplot alone, so that it runs the same on Linux and on
+# Windows:
+#
+#     gnuplot -c psd-plot.gp REPORT OUTPUT.png|OUTPUT.svg [BANDS]
+#
+# Three panels on one logarithmic frequency axis: PSD_v, PSD_i and Zn, each shaded with the
+# confidence band of a single bin, and the Rsn0 band marked on Zn. The band figures come from
+# psd-summary (which holds the statistics): BANDS is the line `psd-summary --plot-data REPORT`
+# prints; without it this script runs psd-summary itself (found on PATH, or named by PSD_SUMMARY
+# given with -e "PSD_SUMMARY='...'" before -c), and draws without bands if psd-summary is not
+# there. A report psd-summary refuses is not drawn (exit status 1).
+#
+# On POSIX systems tools/psd-plot wraps this script with checks of its arguments and messages.
+
+if (ARGC < 2) {
+    print "usage: gnuplot -c psd-plot.gp REPORT OUTPUT.png|OUTPUT.svg [BANDS]"
+    exit status 2
+}
+report = ARG1
+output = ARG2
+width = 1000
+height = 900
+
+# --- The confidence bands and the Rsn0 band, from psd-summary.
+level = NaN
+density_low = NaN
+density_high = NaN
+zn_low = NaN
+zn_high = NaN
+rsn0_low = NaN
+rsn0_high = NaN
+rsn0 = NaN
+if (ARGC >= 3 && strlen(ARG3) > 0) {
+    eval ARG3
+} else {
+    summary = exists("PSD_SUMMARY") ? PSD_SUMMARY : "psd-summary"
+    command = sprintf('"%s" --plot-data "%s"', summary, report)
+    # cmd.exe drops the first and the last quote of a command line that starts with one, so on
+    # Windows (the only builds with the windows terminal) the whole line gets one more pair.
+    if (strstrt(GPVAL_TERMINALS, 'windows') > 0) {
+        command = '"' . command . '"'
+    }
+    bands = system(command)
+    # psd-summary ends with 1 for a report it refuses (and says why); any other failure means it
+    # could not be run at all.
+    if (GPVAL_SYSTEM_ERRNO == 1) {
+        exit status 1
+    }
+    if (GPVAL_SYSTEM_ERRNO != 0 || strlen(bands) == 0) {
+        print "psd-plot: note: psd-summary could not be run, so no confidence bands are drawn"
+    } else {
+        eval bands
+    }
+}
+have_bands = density_low == density_low
+
+# --- The report: its parameter line for the title, and which bins a log axis can show.
+# Finite and positive only: a zero, infinite or NaN value (a report prints them where a density
+# is 0) is left out, and its neighbours are joined, as a spectrum reads best.
+usable(x) = (x > 0 && x < 1e308) ? x : NaN
+# A bin left out is skipped rather than breaking the line, so its neighbours are joined.
+set datafile missing NaN
+count(x) = (usable(x) == usable(x)) ? 1 : 0
+title = ''
+stats report every ::0::0 using (title = sprintf( \
+    "data file = %s    hanning = %s    nb_section = %s     nbpoint_section = %s", \
+    strcol(4), strcol(7), strcol(10), strcol(13)), 0) nooutput
+bins = 0
+n_v = 0
+n_i = 0
+n_z = 0
+f_low = 1e308
+f_high = 0
+stats report every ::2 using (bins = bins + 1, n_v = n_v + count($2), n_i = n_i + count($3), \
+    n_z = n_z + count($4), f_low = count($1) ? ($1 < f_low ? $1 : f_low) : f_low, \
+    f_high = count($1) ? ($1 > f_high ? $1 : f_high) : f_high, 0) nooutput
+if (f_high <= 0) {
+    print sprintf("psd-plot: %s has no bin with a positive, finite frequency to plot", report)
+    exit status 1
+}
+
+# --- Page.
+extension = strlen(output) >= 4 ? output[strlen(output) - 3:strlen(output)] : ''
+set encoding utf8
+if (extension eq '.svg' || extension eq '.SVG' || extension eq '.Svg') {
+    set terminal svg size width, height fixed enhanced font 'sans,11' background rgb 'white'
+} else {
+    # The cairo terminal's antialiased text reads far better than the older libgd one.
+    if (strstrt(GPVAL_TERMINALS, 'pngcairo') > 0) {
+        set terminal pngcairo size width, height enhanced font 'sans,11' background rgb 'white'
+    } else {
+        set terminal png size width, height enhanced background rgb 'white'
+    }
+}
+set output output
+
+# Whole decades at both ends, like gnuplot's own logarithmic y axes, so that even a report
+# spanning less than a decade gets labelled frequencies. The small slack keeps a bin lying
+# exactly on a power of ten from adding a decade through rounding in log10.
+x_low = 10.0**floor(log10(f_low) + 1e-9)
+x_high = 10.0**ceil(log10(f_high) - 1e-9)
+if (x_high <= x_low) {
+    x_high = x_low * 10
+}
+
+# Up to this many bins each one is marked with a point, so that a short report (N = 2 gives a
+# single bin) still shows something; beyond it the markers would only clutter the lines.
+marked = bins <= 64
+percent = sprintf('%g %%', 100 * level)
+
+set multiplot title title noenhanced font ',12'
+# Fixed margins keep the panels' plot areas exactly above each other.
+set lmargin at screen 0.11
+set rmargin at screen 0.95
+set logscale xy
+set xrange [x_low:x_high]
+set mxtics 10
+# One style for every logarithmic axis: powers of ten.
+set format x '10^{%L}'
+set format y '10^{%L}'
+set grid xtics mxtics ytics linetype 1 linecolor rgb '#d4d4d4' dashtype solid, \
+    linetype 1 linecolor rgb '#ececec' dashtype solid
+set key top right opaque box linecolor rgb '#bbbbbb' samplen 2 noenhanced
+set style fill transparent solid 0.25 noborder
+# The Rsn0 band, shaded lightly behind every panel so that the eye finds it on each.
+if (rsn0_low == rsn0_low) {
+    set object 1 rectangle from rsn0_low, graph 0 to rsn0_high, graph 1 behind \
+        fillcolor rgb '#f3e6b8' fillstyle solid 0.6 noborder
+}
+
+# draw(count, column, colour, name, low, high): one curve with its band.
+# A curve with no usable bin (a constant current gives PSD_i all zero) is still named, over a
+# fixed axis without tics, so that the picture says what is missing instead of failing.
+panel_top = 0.92
+panel_height = 0.265
+gap = 0.02
+
+do for [p = 1:3] {
+    column = p + 1
+    n = p == 1 ? n_v : (p == 2 ? n_i : n_z)
+    colour = p == 1 ? '#1f4e9c' : (p == 2 ? '#c0392b' : '#1e7b45')
+    name = p == 1 ? 'PSD_v' : (p == 2 ? 'PSD_i' : 'Zn')
+    low = p == 3 ? zn_low : density_low
+    high = p == 3 ? zn_high : density_high
+    set tmargin at screen panel_top - (p - 1) * (panel_height + gap)
+    set bmargin at screen panel_top - (p - 1) * (panel_height + gap) - panel_height
+    if (p == 1) { set ylabel 'PSD_v (V²/Hz)' noenhanced }
+    if (p == 2) { set ylabel 'PSD_i (A²/Hz)' noenhanced }
+    if (p == 3) { set ylabel 'Zn (Ω)' noenhanced }
+    if (p < 3) {
+        set format x ''
+        unset xlabel
+    } else {
+        set format x '10^{%L}'
+        set xlabel 'frequency (Hz)'
+    }
+    unset label 1
+    unset arrow 1
+    if (p == 3 && rsn0 == rsn0) {
+        set arrow 1 from rsn0_low, rsn0 to rsn0_high, rsn0 nohead linecolor rgb '#8a6d00' \
+            linewidth 3 front
+        set label 1 sprintf('Rsn0 = %.4g Ω', rsn0) at rsn0_high, rsn0 offset 1, 1 \
+            textcolor rgb '#8a6d00' front noenhanced
+    }
+    rsn0_title = (p == 3 && rsn0_low == rsn0_low) ? 'Rsn0 band' : ''
+    if (n == 0) {
+        set yrange [1:10]
+        unset ytics
+        set label 2 sprintf('%s: no bin to draw', name) at graph 0.5, 0.5 center noenhanced
+        unset key
+        plot NaN notitle
+        unset label 2
+        set key
+        set ytics
+        set autoscale y
+    } else {
+        if (have_bands) {
+            plot report every ::2 using 1:(usable(column(column)) * low):(usable(column(column)) * high) \
+                     with filledcurves fillcolor rgb colour \
+                     title sprintf('%s band of one bin', percent), \
+                 report every ::2 using 1:(usable(column(column))) \
+                     with linespoints pointtype 7 pointsize (marked ? 0.6 : 0) \
+                     linecolor rgb colour linewidth 1.5 title name, \
+                 keyentry with boxes fillcolor rgb '#f3e6b8' fillstyle solid 0.6 \
+                     title rsn0_title
+        } else {
+            plot report every ::2 using 1:(usable(column(column))) \
+                     with linespoints pointtype 7 pointsize (marked ? 0.6 : 0) \
+                     linecolor rgb colour linewidth 1.5 title name, \
+                 keyentry with boxes fillcolor rgb '#f3e6b8' fillstyle solid 0.6 \
+                     title rsn0_title
+        }
+    }
+}
+unset multiplot
+set output
