@@ -1,11 +1,11 @@
 // Averaged-periodogram estimator of one-sided power spectral densities.
 //
 // Sections of N consecutive samples each have their mean removed, are optionally multiplied by a
-// Hann window, transformed with drealft, and their squared magnitudes are summed; the sums are
-// scaled once at the end. The rounding points (float samples, double section work, float
-// spectrum before squaring, float accumulators) are fixed so that stored reports stay
-// reproducible. The work goes a section at a time (start_psd, add_section for each, finish_psd),
-// so a caller reading a long record never needs more than one section of it in memory.
+// Hann window, transformed with drealft (both records in lock-step), and their squared magnitudes
+// are summed; the sums are scaled once at the end. The rounding points (float samples, double
+// section work, float spectrum before squaring, float accumulators) are fixed so that stored
+// reports stay reproducible. The work goes a section at a time (start_psd, add_section for each,
+// finish_psd), so a caller reading a long record never needs more than one section of it in memory.
 #pragma once
 
 #include <cstdint>
