@@ -40,7 +40,7 @@ std::string usage_text() {
            "  nbpoint_section  points per section, a power of two\n"
            "  output_file      the report to write\n"
            "\n"
-           "See README.md in the psd source folder for the details and every message.\n";
+           "The details and every message: man psd, or README.md in the psd sources.\n";
 }
 
 std::string version_text() {
