@@ -17,17 +17,23 @@ constexpr std::size_t carry_room = read_limit + 1;
 // bound to fail for lack of samples never asks for memory the file cannot fill.
 constexpr std::uint32_t first_capacity = std::uint32_t{1} << 16;
 
-// Moves the unread text to the front of the buffer and reads the next block after it. Returns
-// false on a read error.
+// Small blocks (the tests' way of putting block ends everywhere) still share a buffer of this
+// size, so the unread text is not moved for every byte read.
+constexpr std::size_t least_buffer = std::size_t{1} << 16;
+
+// Reads the next block after the unread text, first moving that text to the front of the buffer
+// when the block would not fit behind it. Returns false on a read error.
 bool read_block(SampleStream& s) {
     char* const buffer = s.buffer.data();
-    const std::size_t kept = s.len - s.pos;
-    if (kept != 0 && s.pos != 0) std::memmove(buffer, buffer + s.pos, kept);
-    s.pos = 0;
-    s.len = kept;
+    if (s.len + s.block_size > s.buffer.size() - text_padding) {
+        const std::size_t kept = s.len - s.pos;
+        if (kept != 0 && s.pos != 0) std::memmove(buffer, buffer + s.pos, kept);
+        s.pos = 0;
+        s.len = kept;
+    }
     if (s.at_end) return true;
-    const std::size_t got = std::fread(buffer + kept, 1, s.block_size, s.file);
-    s.len = kept + got;
+    const std::size_t got = std::fread(buffer + s.len, 1, s.block_size, s.file);
+    s.len += got;
     if (got < s.block_size) {
         s.at_end = true;
         if (std::ferror(s.file)) return false;
@@ -126,7 +132,7 @@ SampleStatus start_samples(SampleStream& s, std::FILE* file, std::uint32_t n,
     s.max_count = max_count;
     s.n = n;
     // Zeroed, so the padding that whole-word reads may touch is always defined.
-    s.buffer.assign(carry_room + block_size + text_padding, '\0');
+    s.buffer.assign(std::max(carry_room + block_size, least_buffer) + text_padding, '\0');
 
     // A UTF-8 byte order mark is no text of line 1.
     while (s.len < 3 && !s.at_end) {
