@@ -159,6 +159,25 @@ std::string bad_line_message(const BadLine& bad, const std::string& data_file) {
            "point.\n";
 }
 
+// The message of a pass over the sample file that ended in a fault; nothing when it did not.
+std::optional<std::string> sample_failure(SampleStatus status, const SampleStream& stream,
+                                          const std::string& data_file) {
+    switch (status) {
+        case SampleStatus::ok:
+        case SampleStatus::section_ready:
+            return std::nullopt;
+        case SampleStatus::fewer_than_two:
+            return unknown_structure(data_file);
+        case SampleStatus::first_lines_bad:
+            return bad_line_message(stream.bad_line, data_file);
+        case SampleStatus::read_error:
+            return unreadable(data_file);
+        case SampleStatus::too_many_lines:
+            return too_many_lines(data_file);
+    }
+    return std::nullopt;
+}
+
 // N passes when it is 2, 4, 8, ...: doubled in 64 bits, so no 32-bit value loops forever.
 bool is_power_of_two(std::int32_t n) {
     std::int64_t p = 2;
@@ -195,21 +214,10 @@ std::optional<std::string> run_steps() {
     const std::int32_t n = config.nbpoint_section;
     const bool power_of_two = is_power_of_two(n);
     SampleStream stream;
-    switch (
-        start_samples(stream, samples.get(), power_of_two ? static_cast<std::uint32_t>(n) : 2)) {
-        case SampleStatus::ok:
-            break;
-        case SampleStatus::section_ready:  // only next_section hands over sections
-            break;
-        case SampleStatus::fewer_than_two:
-            return unknown_structure(data_file);
-        case SampleStatus::first_lines_bad:
-            return bad_line_message(stream.bad_line, data_file);
-        case SampleStatus::read_error:
-            return unreadable(data_file);
-        case SampleStatus::too_many_lines:
-            return too_many_lines(data_file);
-    }
+    const std::uint32_t grouping = power_of_two ? static_cast<std::uint32_t>(n) : 2;
+    if (auto failure =
+            sample_failure(start_samples(stream, samples.get(), grouping), stream, data_file))
+        return failure;
 
     // The checks that do not need the count are known now: a run that will fail them only
     // counts the lines, so that the checks can still report in their order.
@@ -248,20 +256,7 @@ std::optional<std::string> run_steps() {
                     spectrum.get(), psd_v.get(), psd_i.get());
         ++sections;
     }
-    switch (status) {
-        case SampleStatus::ok:
-            break;
-        case SampleStatus::section_ready:  // the loop above goes on while there are sections
-            break;
-        case SampleStatus::fewer_than_two:  // start_samples decided that
-            break;
-        case SampleStatus::first_lines_bad:  // start_samples decided that
-            break;
-        case SampleStatus::read_error:
-            return unreadable(data_file);
-        case SampleStatus::too_many_lines:
-            return too_many_lines(data_file);
-    }
+    if (auto failure = sample_failure(status, stream, data_file)) return failure;
     samples.reset();
 
     // The section checks, sufficiency first. nb_section 0 asks for every whole section there is.
