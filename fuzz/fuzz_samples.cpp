@@ -47,7 +47,7 @@ void check_stream(const std::uint8_t* data, std::size_t size, std::size_t block_
     const std::size_t count = reference::line_pieces(bytes, text.size()).size();
     const std::vector<reference::Line> lines = reference::lines(text);
     const std::uint32_t n = 2u << (size % 3);
-    const std::uint64_t used_choices[3] = {0, UINT64_MAX, 4 * n};
+    const std::uint64_t used_choices[3] = {0, UINT64_MAX, std::uint64_t{4} * n};
     const std::uint64_t used = used_choices[(size / 3) % 3];
 
     std::FILE* stream = open_bytes(data, size);
