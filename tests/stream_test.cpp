@@ -51,6 +51,9 @@ const LineCase line_cases[] = {
     {"  1e-3\t5 5\t ", true},                          // blanks and tabs anywhere between
     {"+7 .5 -1.5e-3", true},
     {"12 -0 5.", true},
+    {"123456789012.5 1 1", true},                      // digit runs longer than a word
+    {"0.00000000000000001E+0000000003 1 1", true},
+    {"12345678e 1 1", false},
     {"0x1p-3 inf nan", true},                          // every form strtod reads whole
     {"3600 INFINITY -NaN(1)", true},
     {"0\v1\f1", true},                                 // white space as isspace sees it
