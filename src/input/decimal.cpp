@@ -1,11 +1,14 @@
 #include "input/decimal.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <system_error>
 
+#include "input/decimal_powers.h"
 #include "input/text_scan.h"
 
 namespace {
@@ -75,24 +78,138 @@ double with_sign(double magnitude, bool negative) {
     return magnitude;
 }
 
-// The plain decimal numbers recorders write convert with one IEEE multiplication or division of
-// two exact doubles when the digits, read as one integer m, are at most 2^53 (so m is a double
-// exactly) and the decimal exponent, point included, is at most 22 in magnitude (the power of ten
-// is exact): that single rounding is the correctly rounded result strtod gives (Clinger's fast
-// path). Reads sign, digits with an optional point and an optional exponent from p and returns
-// where the number ends with its value; the end is nullptr for text that is not such a number or
-// falls outside those limits, which strtod then has to settle. Terminated as for read_digits.
+#if defined(__SIZEOF_INT128__)
+__extension__ typedef unsigned __int128 uint128;
+
+// The double nearest to w x 10^q, ties to even, or false when that cannot be told for sure from
+// the 128-bit truncation of 5^q (within a whisker of a halfway point: then the caller asks the C
+// library). REQUIRES: w > 0.
+//
+// With w shifted left until its top bit is set (w x 2^lz) and T <= 5^q / 2^s < T + 1 from the
+// table, the exact E = w 2^lz 5^q / 2^s satisfies w 2^lz T <= E < w 2^lz T + 2^64. Q, the top 128
+// bits of the 192-bit product w 2^lz T, thus has E / 2^64 in [Q, Q + 2), and the value is
+// E x 2^(q + s - lz). Its leading 53 bits (fewer for a subnormal) are the double's significand;
+// the bits below decide the rounding, and only when they lie within 2 of one half does the
+// interval [Q, Q + 2) leave the rounding open.
+bool scale_by_power_of_ten(std::uint64_t w, std::int64_t q, double* value) {
+    if (q < smallest_power_of_five) {  // w x 10^q < 2^64 x 10^-343, below half the least double
+        *value = 0.0;
+        return true;
+    }
+    if (q > largest_power_of_five) {  // at least 10^309
+        *value = std::numeric_limits<double>::infinity();
+        return true;
+    }
+    const int lz = __builtin_clzll(w);
+    const std::uint64_t normalized = w << lz;
+    const std::uint64_t* const t = powers_of_five[q - smallest_power_of_five];
+    const uint128 first = static_cast<uint128>(normalized) * t[0];
+    const auto carry_in =
+        static_cast<std::uint64_t>((static_cast<uint128>(normalized) * t[1]) >> 64);
+    std::uint64_t low = static_cast<std::uint64_t>(first) + carry_in;
+    std::uint64_t high = static_cast<std::uint64_t>(first >> 64) + (low < carry_in);
+    // normalized >= 2^63 and T >= 2^127, so the top bit of Q is bit 126 or 127; as a number
+    // rather than a branch, as good as random as it is.
+    const int upper = static_cast<int>(high >> 63);
+    // The biased exponent the double gets when it is normal: its significand is then
+    // Q / 2^(74 + upper), between 2^52 and 2^53.
+    const int exponent = 126 + upper + powers_of_five_exponents[q - smallest_power_of_five] +
+                         static_cast<int>(q) - lz + 1087;
+    constexpr std::uint64_t infinity_bits = std::uint64_t{0x7ff} << 52;
+    std::uint64_t bits = 0;
+    if (exponent >= 1) {
+        // The round bit is bit 9 + upper of the high word; the bits below it, with the low
+        // word, are the rest.
+        const int round_bit = 9 + upper;
+        const std::uint64_t kept = high >> round_bit;
+        const std::uint64_t below = high & ((std::uint64_t{1} << round_bit) - 1);
+        const bool round_up = (kept & 1) != 0;
+        // Too close to call: the rest is exactly half, or one short of it.
+        if (round_up ? (below | low) == 0
+                     : below == (std::uint64_t{1} << round_bit) - 1 && low == ~std::uint64_t{0})
+            return false;
+        const std::uint64_t significand = (kept >> 1) + static_cast<std::uint64_t>(round_up);
+        // Adding the significand to the exponent field (one less, for its leading bit) carries
+        // a rounding up to 2^53 into the exponent, as the bit layout has it.
+        bits = (static_cast<std::uint64_t>(exponent - 1) << 52) + significand;
+        if (bits > infinity_bits) bits = infinity_bits;
+    } else {
+        // A subnormal keeps the exponent of the least normal double and loses significand
+        // bits; one rounding up to 2^52 becomes the least normal double.
+        const int shift = 75 + upper - exponent;
+        if (shift >= 128) {
+            if (shift < 130) return false;  // around half the least subnormal
+            *value = 0.0;                   // below a quarter of it
+            return true;
+        }
+        const uint128 product = (static_cast<uint128>(high) << 64) | low;
+        const uint128 half = static_cast<uint128>(1) << (shift - 1);
+        const uint128 rest = product & ((half << 1) - 1);
+        if (rest - (half - 1) <= 1) return false;  // rest is half - 1 or half: too close to call
+        bits =
+            static_cast<std::uint64_t>(product >> shift) + static_cast<std::uint64_t>(rest > half);
+    }
+    std::memcpy(value, &bits, sizeof bits);
+    return true;
+}
+#else
+// Without 128-bit integers every number outside the exact fast path goes to the C library.
+bool scale_by_power_of_ten(std::uint64_t, std::int64_t, double*) {
+    return false;
+}
+#endif
+
+// A decimal of more than 19 significant digits, whose digits (with the point) span [first, last)
+// and are worth their integer value x 10^exponent. Its first 19 digits w bound it between
+// w x 10^q and (w + 1) x 10^q; when both round to the same double, so does the number.
+bool convert_long_decimal(const char* first, const char* last, std::int64_t exponent,
+                          double* value) {
+    std::uint64_t w = 0;
+    int taken = 0;
+    bool exact = true;  // no nonzero digit beyond the first 19
+    for (const char* p = first; p != last; ++p) {
+        if (*p == '.' || (*p == '0' && w == 0)) continue;
+        if (taken < 19) {
+            w = w * 10 + static_cast<std::uint64_t>(*p - '0');
+            ++taken;
+        } else {
+            ++exponent;
+            exact = exact && *p == '0';
+        }
+    }
+    double low = 0.0;
+    double high = 0.0;
+    if (!scale_by_power_of_ten(w, exponent, &low)) return false;
+    if (!exact && (!scale_by_power_of_ten(w + 1, exponent, &high) || high != low)) return false;
+    *value = low;
+    return true;
+}
+
+// The plain decimal numbers recorders write: sign, digits with an optional point and an
+// optional exponent, read from p. Returns where the number ends with its value; the end is
+// nullptr for text that is not such a number or a value this path cannot settle, which strtod
+// (or std::from_chars, which agrees with it) then has to settle. Terminated as for read_digits.
+//
+// When the digits, read as one integer m, are at most 2^53 (so m is a double exactly) and the
+// decimal exponent, point included, is at most 22 in magnitude (the power of ten is exact), one
+// IEEE multiplication or division gives the correctly rounded result (Clinger's fast path); up to
+// 19 significant digits and any exponent go through scale_by_power_of_ten; longer ones through
+// convert_long_decimal.
 template <bool Terminated>
 ShortDecimal convert_short_decimal_in(const char* p, const char* last) {
     if (!Terminated && p == last) return {nullptr, 0.0};
     const bool negative = *p == '-';
     p += negative || *p == '+';
-    // Up to 19 digits fit in 64 bits; more wrap around harmlessly and are turned away below.
+    // Up to 19 digits fit in 64 bits; more wrap around harmlessly and are dealt with below.
     std::uint64_t mantissa = 0;
     const char* const int_digits = p;
     for (; (Terminated || p != last) && is_digit(*p); ++p)
         mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
     std::ptrdiff_t digits = p - int_digits;
+    // "0x" opens a hexadecimal number for strtod.
+    if (digits == 1 && mantissa == 0 && (Terminated || p != last) && (*p | 0x20) == 'x') {
+        return {nullptr, 0.0};
+    }
     std::ptrdiff_t exponent = 0;
     if ((Terminated || p != last) && *p == '.') {
         const char* const fraction = ++p;
@@ -100,16 +217,17 @@ ShortDecimal convert_short_decimal_in(const char* p, const char* last) {
         exponent = fraction - p;
         digits -= exponent;
     }
-    if (digits == 0 || digits > 19)
-        return {nullptr, 0.0};  // ".", ".e5", "e5" are no numbers at all
+    if (digits == 0) return {nullptr, 0.0};  // ".", ".e5", "e5" are no numbers at all
+    const char* const digits_end = p;
     if ((Terminated || p != last) && (*p == 'e' || *p == 'E')) {
         // Without a digit after it the 'e' and its sign are not part of the number: "1e" is 1.
         const char* q = p + 1;
         const bool negative_exponent = (Terminated || q != last) && *q == '-';
         if ((Terminated || q != last) && (*q == '-' || *q == '+')) ++q;
         if ((Terminated || q != last) && is_digit(*q)) {
-            // Any number of exponent digits may follow: the value saturates far outside the fast
-            // range, so "1e0000000000000000005" still reads as 1e5 and nothing overflows.
+            // Any number of exponent digits may follow: the value saturates far outside the
+            // range of doubles, so "1e0000000000000000005" still reads as 1e5 and nothing
+            // overflows.
             std::ptrdiff_t written = 0;
             for (; (Terminated || q != last) && is_digit(*q); ++q) {
                 if (written < 100000) written = written * 10 + (*q - '0');
@@ -118,15 +236,30 @@ ShortDecimal convert_short_decimal_in(const char* p, const char* last) {
             p = q;
         }
     }
-    if (mantissa == 0) return {p, with_sign(0.0, negative)};  // whatever the exponent: "-0" is -0
-    if (mantissa > (std::uint64_t{1} << 53) || exponent < -22 || exponent > 22) {
-        return {nullptr, 0.0};
+    double result = 0.0;
+    if (digits > 19) {
+        // Leading zeros are no significant digits ("0.000123..." of %.17g): only beyond 19
+        // significant ones does the mantissa no longer hold the number.
+        const char* first = int_digits;
+        while (first != digits_end && (*first == '0' || *first == '.'))
+            ++first;
+        std::ptrdiff_t significant = digits_end - first;
+        if (significant > 0 && std::find(first, digits_end, '.') != digits_end) --significant;
+        if (significant > 19) {
+            if (!convert_long_decimal(first, digits_end, exponent, &result)) return {nullptr, 0.0};
+            return {p, with_sign(result, negative)};
+        }
     }
-    double result = static_cast<double>(mantissa);
-    if (exponent < 0) {
-        result /= exact_powers_of_ten[-exponent];
-    } else {
-        result *= exact_powers_of_ten[exponent];
+    if (mantissa == 0) return {p, with_sign(0.0, negative)};  // whatever the exponent: "-0" is -0
+    if (mantissa <= (std::uint64_t{1} << 53) && exponent >= -22 && exponent <= 22) {
+        result = static_cast<double>(mantissa);
+        if (exponent < 0) {
+            result /= exact_powers_of_ten[-exponent];
+        } else {
+            result *= exact_powers_of_ten[exponent];
+        }
+    } else if (!scale_by_power_of_ten(mantissa, exponent, &result)) {
+        return {nullptr, 0.0};
     }
     // Rounding to nearest is symmetric, so the sign can come after the rounding.
     return {p, with_sign(result, negative)};
@@ -145,6 +278,25 @@ double convert_by_strtod(const char* first, const char* last) {
     return std::strtod(copy.c_str(), nullptr);
 }
 
+// std::from_chars and strtod both round correctly to nearest, so they agree on a plain decimal
+// number that from_chars reads to the token's end; *value is set when it does. Everything else
+// (hexadecimal, inf, nan, out of range, trailing text, a NUL byte) is left to strtod.
+bool convert_by_from_chars(const char* first, const char* last, double* value) {
+    const char* start = first;
+    const char* digits = first;
+    if (first != last && *first == '+') {
+        start = digits = first + 1;  // strtod takes one '+', from_chars none
+    } else if (first != last && *first == '-') {
+        digits = first + 1;
+    }
+    if (digits == last || !(is_digit(*digits) || *digits == '.')) return false;
+    double converted = 0.0;
+    const auto [end, ec] = std::from_chars(start, last, converted, std::chars_format::general);
+    if (ec != std::errc() || end != last) return false;
+    *value = converted;
+    return true;
+}
+
 }  // namespace
 
 ShortDecimal convert_short_decimal(const char* p) {
@@ -154,34 +306,22 @@ ShortDecimal convert_short_decimal(const char* p) {
 double convert_number(const char* first, const char* last) {
     const ShortDecimal fast = convert_short_decimal_in<false>(first, last);
     if (fast.end == last) return fast.value;
-    // std::from_chars and strtod both round correctly to nearest, so they agree on a plain
-    // decimal number that from_chars reads to the token's end. Everything else (hexadecimal, inf,
-    // nan, out of range, trailing text, a NUL byte) is left to strtod, the reference.
-    const char* start = first;
-    const char* digits = first;
-    if (first != last && *first == '+') {
-        start = digits = first + 1;  // strtod takes one '+', from_chars none
-    } else if (first != last && *first == '-') {
-        digits = first + 1;
-    }
-    if (digits != last && (is_digit(*digits) || *digits == '.')) {
-        double value = 0.0;
-        const auto [end, ec] = std::from_chars(start, last, value, std::chars_format::general);
-        if (ec == std::errc() && end == last) return value;
-    }
+    double value = 0.0;
+    if (convert_by_from_chars(first, last, &value)) return value;
     return convert_by_strtod(first, last);
 }
 
 bool convert_token(const char* first, const char* last, double* value) {
-    if (first == last) return false;
-    const std::size_t size = static_cast<std::size_t>(last - first);
-    if (std::memchr(first, '\0', size) != nullptr) return false;
     const ShortDecimal fast = convert_short_decimal_in<false>(first, last);
-    if (fast.end == last) {
+    if (fast.end == last && first != last) {
         *value = fast.value;
         return true;
     }
-    // strtod decides, on a NUL-terminated copy: the token is a number only if it reads to its end.
+    if (convert_by_from_chars(first, last, value)) return true;
+    // strtod decides, on a NUL-terminated copy: the token is a number only if it reads to its
+    // end, and a NUL byte would end it early.
+    const std::size_t size = static_cast<std::size_t>(last - first);
+    if (size == 0 || std::memchr(first, '\0', size) != nullptr) return false;
     char local[64];
     std::string copy;
     const char* text = local;
@@ -197,4 +337,15 @@ bool convert_token(const char* first, const char* last, double* value) {
     if (end != text + size) return false;
     *value = converted;
     return true;
+}
+
+bool convert_padded_token(const char* first, const char* last, double* value) {
+    // The number read from first on ends at last exactly when it is the whole token; reading on
+    // into the text after it only takes what the bounded reading would stop at.
+    const ShortDecimal fast = convert_short_decimal_in<true>(first, nullptr);
+    if (fast.end == last) {
+        *value = fast.value;
+        return true;
+    }
+    return convert_token(first, last, value);
 }
