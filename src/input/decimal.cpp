@@ -68,22 +68,26 @@ const char* read_digits(const char* p, const char* last, std::uint64_t* mantissa
     return p;
 }
 
-// magnitude, negated when negative is set. The sign bit is set directly rather than by a branch
-// that the signs of a noise record, as good as random, would keep sending the wrong way.
-double with_sign(double magnitude, bool negative) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &magnitude, sizeof bits);
-    bits |= static_cast<std::uint64_t>(negative) << 63;
-    std::memcpy(&magnitude, &bits, sizeof bits);
-    return magnitude;
+// The double of the given magnitude bits, negated when negative is set. The sign bit is set
+// directly rather than by a branch that the signs of a noise record, as good as random as they
+// are, would keep sending the wrong way.
+double with_sign(std::uint64_t magnitude, bool negative) {
+    const std::uint64_t bits = magnitude | static_cast<std::uint64_t>(negative) << 63;
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
 }
+
+// Bits of a double, or of no result: a NaN pattern that no conversion here gives.
+constexpr std::uint64_t unsettled = ~std::uint64_t{0};
+constexpr std::uint64_t infinity_bits = std::uint64_t{0x7ff} << 52;
 
 #if defined(__SIZEOF_INT128__)
 __extension__ typedef unsigned __int128 uint128;
 
-// The double nearest to w x 10^q, ties to even, or false when that cannot be told for sure from
-// the 128-bit truncation of 5^q (within a whisker of a halfway point: then the caller asks the C
-// library). REQUIRES: w > 0.
+// The bits of the double nearest to w x 10^q, ties to even, or unsettled when that cannot be told
+// for sure from the 128-bit truncation of 5^q (within a whisker of a halfway point: then the
+// caller asks the C library). REQUIRES: w > 0.
 //
 // With w shifted left until its top bit is set (w x 2^lz) and T <= 5^q / 2^s < T + 1 from the
 // table, the exact E = w 2^lz 5^q / 2^s satisfies w 2^lz T <= E < w 2^lz T + 2^64. Q, the top 128
@@ -91,15 +95,11 @@ __extension__ typedef unsigned __int128 uint128;
 // E x 2^(q + s - lz). Its leading 53 bits (fewer for a subnormal) are the double's significand;
 // the bits below decide the rounding, and only when they lie within 2 of one half does the
 // interval [Q, Q + 2) leave the rounding open.
-bool scale_by_power_of_ten(std::uint64_t w, std::int64_t q, double* value) {
+inline std::uint64_t scale_by_power_of_ten(std::uint64_t w, std::int64_t q) {
     if (q < smallest_power_of_five) {  // w x 10^q < 2^64 x 10^-343, below half the least double
-        *value = 0.0;
-        return true;
+        return 0;
     }
-    if (q > largest_power_of_five) {  // at least 10^309
-        *value = std::numeric_limits<double>::infinity();
-        return true;
-    }
+    if (q > largest_power_of_five) return infinity_bits;  // at least 10^309
     const int lz = __builtin_clzll(w);
     const std::uint64_t normalized = w << lz;
     const std::uint64_t* const t = powers_of_five[q - smallest_power_of_five];
@@ -115,20 +115,22 @@ bool scale_by_power_of_ten(std::uint64_t w, std::int64_t q, double* value) {
     // Q / 2^(74 + upper), between 2^52 and 2^53.
     const int exponent = 126 + upper + powers_of_five_exponents[q - smallest_power_of_five] +
                          static_cast<int>(q) - lz + 1087;
-    constexpr std::uint64_t infinity_bits = std::uint64_t{0x7ff} << 52;
     std::uint64_t bits = 0;
     if (exponent >= 1) {
         // The round bit is bit 9 + upper of the high word; the bits below it, with the low
         // word, are the rest.
         const int round_bit = 9 + upper;
         const std::uint64_t kept = high >> round_bit;
-        const std::uint64_t below = high & ((std::uint64_t{1} << round_bit) - 1);
-        const bool round_up = (kept & 1) != 0;
-        // Too close to call: the rest is exactly half, or one short of it.
-        if (round_up ? (below | low) == 0
-                     : below == (std::uint64_t{1} << round_bit) - 1 && low == ~std::uint64_t{0})
-            return false;
-        const std::uint64_t significand = (kept >> 1) + static_cast<std::uint64_t>(round_up);
+        const std::uint64_t below_mask = (std::uint64_t{1} << round_bit) - 1;
+        const std::uint64_t below = high & below_mask;
+        const std::uint64_t round_up = kept & 1;
+        // Too close to call: the rest is exactly half (round bit set, nothing below it) or one
+        // short of it (round bit clear, all ones below). Flipping the bits below when the round
+        // bit is clear makes that one test, without a branch on the round bit, which is as good
+        // as random.
+        const std::uint64_t flip = round_up - 1;
+        if (((below ^ (flip & below_mask)) | (low ^ flip)) == 0) return unsettled;
+        const std::uint64_t significand = (kept >> 1) + round_up;
         // Adding the significand to the exponent field (one less, for its leading bit) carries
         // a rounding up to 2^53 into the exponent, as the bit layout has it.
         bits = (static_cast<std::uint64_t>(exponent - 1) << 52) + significand;
@@ -138,32 +140,31 @@ bool scale_by_power_of_ten(std::uint64_t w, std::int64_t q, double* value) {
         // bits; one rounding up to 2^52 becomes the least normal double.
         const int shift = 75 + upper - exponent;
         if (shift >= 128) {
-            if (shift < 130) return false;  // around half the least subnormal
-            *value = 0.0;                   // below a quarter of it
-            return true;
+            if (shift < 130) return unsettled;  // around half the least subnormal
+            return 0;                           // below a quarter of it
         }
         const uint128 product = (static_cast<uint128>(high) << 64) | low;
         const uint128 half = static_cast<uint128>(1) << (shift - 1);
         const uint128 rest = product & ((half << 1) - 1);
-        if (rest - (half - 1) <= 1) return false;  // rest is half - 1 or half: too close to call
+        if (rest - (half - 1) <= 1)
+            return unsettled;  // rest is half - 1 or half: too close to call
         bits =
             static_cast<std::uint64_t>(product >> shift) + static_cast<std::uint64_t>(rest > half);
     }
-    std::memcpy(value, &bits, sizeof bits);
-    return true;
+    return bits;
 }
 #else
 // Without 128-bit integers every number outside the exact fast path goes to the C library.
-bool scale_by_power_of_ten(std::uint64_t, std::int64_t, double*) {
-    return false;
+std::uint64_t scale_by_power_of_ten(std::uint64_t, std::int64_t) {
+    return unsettled;
 }
 #endif
 
 // A decimal of more than 19 significant digits, whose digits (with the point) span [first, last)
 // and are worth their integer value x 10^exponent. Its first 19 digits w bound it between
-// w x 10^q and (w + 1) x 10^q; when both round to the same double, so does the number.
-bool convert_long_decimal(const char* first, const char* last, std::int64_t exponent,
-                          double* value) {
+// w x 10^q and (w + 1) x 10^q; when both round to the same double, so does the number. Returns
+// that double's bits or unsettled.
+std::uint64_t convert_long_decimal(const char* first, const char* last, std::int64_t exponent) {
     std::uint64_t w = 0;
     int taken = 0;
     bool exact = true;  // no nonzero digit beyond the first 19
@@ -177,12 +178,9 @@ bool convert_long_decimal(const char* first, const char* last, std::int64_t expo
             exact = exact && *p == '0';
         }
     }
-    double low = 0.0;
-    double high = 0.0;
-    if (!scale_by_power_of_ten(w, exponent, &low)) return false;
-    if (!exact && (!scale_by_power_of_ten(w + 1, exponent, &high) || high != low)) return false;
-    *value = low;
-    return true;
+    const std::uint64_t low = scale_by_power_of_ten(w, exponent);
+    if (exact || low == unsettled) return low;
+    return scale_by_power_of_ten(w + 1, exponent) == low ? low : unsettled;
 }
 
 // The plain decimal numbers recorders write: sign, digits with an optional point and an
@@ -210,12 +208,22 @@ ShortDecimal convert_short_decimal_in(const char* p, const char* last) {
     if (digits == 1 && mantissa == 0 && (Terminated || p != last) && (*p | 0x20) == 'x') {
         return {nullptr, 0.0};
     }
+    // Leading zeros are no significant digits ("0.000123..." of %.17g); those before other digits
+    // of the integer part are rare enough to be counted, and sorted out when the count exceeds 19
+    // (as is a mantissa that wrapped around to 0).
+    std::ptrdiff_t significant = mantissa == 0 && digits <= 19 ? 0 : digits;
     std::ptrdiff_t exponent = 0;
     if ((Terminated || p != last) && *p == '.') {
         const char* const fraction = ++p;
+        if (mantissa == 0) {
+            while ((Terminated || p != last) && *p == '0')
+                ++p;
+        }
+        const char* const leading = p;
         p = read_digits<Terminated>(p, last, &mantissa);
         exponent = fraction - p;
         digits -= exponent;
+        significant += p - leading;
     }
     if (digits == 0) return {nullptr, 0.0};  // ".", ".e5", "e5" are no numbers at all
     const char* const digits_end = p;
@@ -236,33 +244,35 @@ ShortDecimal convert_short_decimal_in(const char* p, const char* last) {
             p = q;
         }
     }
-    double result = 0.0;
-    if (digits > 19) {
-        // Leading zeros are no significant digits ("0.000123..." of %.17g): only beyond 19
-        // significant ones does the mantissa no longer hold the number.
+    std::uint64_t bits = 0;
+    if (significant > 19) {
+        // Only beyond 19 significant digits does the mantissa no longer hold the number.
         const char* first = int_digits;
         while (first != digits_end && (*first == '0' || *first == '.'))
             ++first;
         std::ptrdiff_t significant = digits_end - first;
         if (significant > 0 && std::find(first, digits_end, '.') != digits_end) --significant;
         if (significant > 19) {
-            if (!convert_long_decimal(first, digits_end, exponent, &result)) return {nullptr, 0.0};
-            return {p, with_sign(result, negative)};
+            bits = convert_long_decimal(first, digits_end, exponent);
+            if (bits == unsettled) return {nullptr, 0.0};
+            return {p, with_sign(bits, negative)};
         }
     }
-    if (mantissa == 0) return {p, with_sign(0.0, negative)};  // whatever the exponent: "-0" is -0
+    if (mantissa == 0) return {p, with_sign(0, negative)};  // whatever the exponent: "-0" is -0
     if (mantissa <= (std::uint64_t{1} << 53) && exponent >= -22 && exponent <= 22) {
-        result = static_cast<double>(mantissa);
+        double result = static_cast<double>(mantissa);
         if (exponent < 0) {
             result /= exact_powers_of_ten[-exponent];
         } else {
             result *= exact_powers_of_ten[exponent];
         }
-    } else if (!scale_by_power_of_ten(mantissa, exponent, &result)) {
-        return {nullptr, 0.0};
+        std::memcpy(&bits, &result, sizeof bits);
+    } else {
+        bits = scale_by_power_of_ten(mantissa, exponent);
+        if (bits == unsettled) return {nullptr, 0.0};
     }
     // Rounding to nearest is symmetric, so the sign can come after the rounding.
-    return {p, with_sign(result, negative)};
+    return {p, with_sign(bits, negative)};
 }
 
 // strtod on a NUL-terminated copy of the whole token: its result may depend on every digit.
