@@ -1,6 +1,5 @@
 #include "input/decimal.h"
 
-#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -160,24 +159,27 @@ std::uint64_t scale_by_power_of_ten(std::uint64_t, std::int64_t) {
 }
 #endif
 
-// A decimal of more than 19 significant digits, whose digits (with the point) span [first, last)
-// and are worth their integer value x 10^exponent. Its first 19 digits w bound it between
-// w x 10^q and (w + 1) x 10^q; when both round to the same double, so does the number. Returns
-// that double's bits or unsettled.
+// A decimal whose digits (with the point) span [first, last) and are worth their integer value
+// x 10^exponent, of any number of digits. Its first 19 significant digits w bound it between
+// w x 10^q and (w + 1) x 10^q; when both round to the same double, so does the number (and when
+// no other digit follows, w x 10^q is the number). Returns that double's bits or unsettled.
 std::uint64_t convert_long_decimal(const char* first, const char* last, std::int64_t exponent) {
+    const char* p = first;
+    while (p != last && (*p == '0' || *p == '.'))
+        ++p;
     std::uint64_t w = 0;
-    int taken = 0;
-    bool exact = true;  // no nonzero digit beyond the first 19
-    for (const char* p = first; p != last; ++p) {
-        if (*p == '.' || (*p == '0' && w == 0)) continue;
-        if (taken < 19) {
-            w = w * 10 + static_cast<std::uint64_t>(*p - '0');
-            ++taken;
-        } else {
-            ++exponent;
-            exact = exact && *p == '0';
-        }
+    for (int taken = 0; p != last && taken < 19; ++p) {
+        if (*p == '.') continue;
+        w = w * 10 + static_cast<std::uint64_t>(*p - '0');
+        ++taken;
     }
+    bool exact = true;  // no nonzero digit beyond the first 19
+    for (; p != last; ++p) {
+        if (*p == '.') continue;
+        ++exponent;
+        exact = exact && *p == '0';
+    }
+    if (w == 0) return 0;
     const std::uint64_t low = scale_by_power_of_ten(w, exponent);
     if (exact || low == unsettled) return low;
     return scale_by_power_of_ten(w + 1, exponent) == low ? low : unsettled;
@@ -246,17 +248,11 @@ ShortDecimal convert_short_decimal_in(const char* p, const char* last) {
     }
     std::uint64_t bits = 0;
     if (significant > 19) {
-        // Only beyond 19 significant digits does the mantissa no longer hold the number.
-        const char* first = int_digits;
-        while (first != digits_end && (*first == '0' || *first == '.'))
-            ++first;
-        std::ptrdiff_t significant = digits_end - first;
-        if (significant > 0 && std::find(first, digits_end, '.') != digits_end) --significant;
-        if (significant > 19) {
-            bits = convert_long_decimal(first, digits_end, exponent);
-            if (bits == unsettled) return {nullptr, 0.0};
-            return {p, with_sign(bits, negative)};
-        }
+        // The mantissa no longer holds the number (or a count that took leading zeros of the
+        // integer part for significant digits says so).
+        bits = convert_long_decimal(int_digits, digits_end, exponent);
+        if (bits == unsettled) return {nullptr, 0.0};
+        return {p, with_sign(bits, negative)};
     }
     if (mantissa == 0) return {p, with_sign(0, negative)};  // whatever the exponent: "-0" is -0
     if (mantissa <= (std::uint64_t{1} << 53) && exponent >= -22 && exponent <= 22) {
