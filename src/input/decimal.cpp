@@ -41,14 +41,15 @@ const char* read_digits(const char* p, const char* last, std::uint64_t* mantissa
         // the bytes after the first non-digit, which are not looked at.
         const std::uint64_t values = word ^ zeros;
         const std::uint64_t others = ((values + 0x76 * lows) | values) & highs;
-        // The top bit of the first non-digit byte, moved down to bit 0 of its byte, less one:
-        // a 0xff byte for each digit in front of it (all eight without any non-digit).
-        const std::uint64_t ahead = ((others & (0 - others)) >> 7) - 1;
-        const unsigned count = static_cast<unsigned>(((ahead & lows) * lows) >> 56);
+        // The digits in front of the first non-digit byte, the lowest one flagged (a count of
+        // trailing zero bits, rather than arithmetic on the flags, keeps the chain from one word
+        // to the next short).
+        const unsigned count = others == 0 ? 8 : static_cast<unsigned>(__builtin_ctzll(others)) / 8;
         if (count == 0) break;
-        // The first digit is the most significant: shifted to the top, the bytes it leaves
-        // behind read as leading zeros, and the eight digits combine pairwise, then in fours.
-        std::uint64_t chunk = (values & ahead) << (8 * (8 - count));
+        // The first digit is the most significant: shifted to the top, the bytes after the
+        // digits drop out, those it leaves behind read as leading zeros, and the eight digits
+        // combine pairwise, then in fours.
+        std::uint64_t chunk = values << (8 * (8 - count));
         chunk = chunk * 10 + (chunk >> 8);
         chunk = (((chunk & 0x000000ff000000ffu) * (100 + (std::uint64_t{1000000} << 32))) +
                  (((chunk >> 16) & 0x000000ff000000ffu) * (1 + (std::uint64_t{10000} << 32)))) >>
