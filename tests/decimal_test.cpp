@@ -241,7 +241,7 @@ TEST(Decimal, MatchesStrtodOnRandomTokensOfEveryForm) {
                 token = text;
                 break;
             }
-            case 2: {  // exactly halfway: (2m + 1) 2^k with a 53-bit m, below 10^19
+            case 2: {  // exactly halfway: (2m + 1) 2^k with a 53-bit m, 17 to 20 digits
                 const std::uint64_t m = (rng() >> 12) | (std::uint64_t{1} << 52);
                 token = std::to_string((2 * m + 1) << pick(11));
                 break;

@@ -187,9 +187,10 @@ std::uint64_t convert_long_decimal(const char* first, const char* last, std::int
 }
 
 // The plain decimal numbers recorders write: sign, digits with an optional point and an
-// optional exponent, read from p. Returns where the number ends with its value; the end is
-// nullptr for text that is not such a number or a value this path cannot settle, which strtod
-// (or std::from_chars, which agrees with it) then has to settle. Terminated as for read_digits.
+// optional exponent, read from p. Returns where strtod would end the number, with its value; the
+// end is nullptr for text that is not such a number or a value this path cannot settle, which
+// strtod (or std::from_chars, which agrees with it) then has to settle. Terminated as for
+// read_digits.
 //
 // When the digits, read as one integer m, are at most 2^53 (so m is a double exactly) and the
 // decimal exponent, point included, is at most 22 in magnitude (the power of ten is exact), one
