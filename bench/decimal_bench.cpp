@@ -1,5 +1,6 @@
 // Number conversion per form that recorders write: nanoseconds per number ("per_number") for the
-// fast path over padded text, the whole-token check, the longest-prefix conversion and strtod.
+// fast path over padded text, the whole-token check (bounded and padded), the longest-prefix
+// conversion and strtod.
 //
 //   build/psd_bench --benchmark_filter='Decimal' --benchmark_min_time=0.2
 #include <benchmark/benchmark.h>
@@ -99,6 +100,20 @@ void BM_DecimalToken(benchmark::State& state) {
     per_number(state);
 }
 
+void BM_DecimalPaddedToken(benchmark::State& state) {
+    const Tokens& t = tokens_of(static_cast<int>(state.range(0)));
+    const char* text = t.text.data();
+    for (auto _ : state) {
+        double sum = 0.0;
+        for (int i = 0; i < token_count; ++i) {
+            double value = 0.0;
+            if (convert_padded_token(text + t.starts[i], text + t.ends[i], &value)) sum += value;
+        }
+        benchmark::DoNotOptimize(sum);
+    }
+    per_number(state);
+}
+
 void BM_DecimalNumber(benchmark::State& state) {
     const Tokens& t = tokens_of(static_cast<int>(state.range(0)));
     const char* text = t.text.data();
@@ -125,6 +140,7 @@ void BM_DecimalStrtod(benchmark::State& state) {
 
 BENCHMARK(BM_DecimalShort)->DenseRange(0, std::size(forms) - 1);
 BENCHMARK(BM_DecimalToken)->DenseRange(0, std::size(forms) - 1);
+BENCHMARK(BM_DecimalPaddedToken)->DenseRange(0, std::size(forms) - 1);
 BENCHMARK(BM_DecimalNumber)->DenseRange(0, std::size(forms) - 1);
 BENCHMARK(BM_DecimalStrtod)->DenseRange(0, std::size(forms) - 1);
 
