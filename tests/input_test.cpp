@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "input/decimal.h"
 #include "input/sample_file.h"
 #include "test_support.h"
 
@@ -97,7 +96,8 @@ const std::string past_tie = tie + ".000000000000000000001", with_nul("12\00034"
 const std::string overflow = "1" + std::string(999, '0');
 const std::string underflow = "0." + std::string(400, '0') + "1";
 
-// Tokens beside the double strtod gives for them.
+// Tokens beside the double strtod gives for them, mixed into the generated sample files below
+// (decimal_test.cpp checks the conversion of each).
 struct Conversion {
     std::string token;
     double value;
@@ -282,16 +282,6 @@ TEST(SampleLoader, ReadsTheTokensAsOneStreamAndRepeatsTheLastValues) {
     }
 }
 
-TEST(NumberConversion, GivesWhatStrtodGivesForEveryForm) {
-    // Equal values of equal sign; NaN matches NaN.
-    auto same = [](double a, double b) {
-        return std::signbit(a) == std::signbit(b) && (a == b || (std::isnan(a) && std::isnan(b)));
-    };
-    for (const auto& c : conversions)
-        EXPECT_PRED2(same, convert_number(c.token.data(), c.token.data() + c.token.size()), c.value)
-            << '"' << c.token << '"';
-}
-
 TEST(SampleInput, FastReadingMatchesThePlainLineReaderAndScanBitForBit) {
     for (std::uint32_t seed : {1u, 2u, 3u}) {
         const std::string bytes = generate_sample_file(seed);
@@ -314,104 +304,5 @@ TEST(SampleInput, FastReadingMatchesThePlainLineReaderAndScanBitForBit) {
                 }
             }
         }
-    }
-}
-
-// Plain decimal numbers convert exactly when their digits form an integer of at most 2^53 and the
-// decimal exponent stays within 22 either way; the cases stand on both sides of each limit and
-// strtod, the conversion the loader stands in for, is the reference for every one of them.
-TEST(NumberConversion, MatchesStrtodBitForBitOnPlainDecimalsOnBothSidesOfTheExactLimits) {
-    auto bits_of = [](double value) {
-        std::uint64_t b;
-        std::memcpy(&b, &value, sizeof b);
-        return b;
-    };
-    auto expect_strtod = [&](const std::string& token) {
-        const double got = convert_number(token.data(), token.data() + token.size());
-        const double want = std::strtod(token.c_str(), nullptr);
-        EXPECT_EQ(bits_of(got), bits_of(want)) << '"' << token << '"';
-    };
-    for (const char* token : {"999999999999999",       // 15 digits
-                              "9007199254740992",      // 2^53: the largest integer taken as it is
-                              "9007199254740993",      // 2^53 + 1: halfway, left to strtod
-                              "9007199254740995",      // halfway again, rounds up to even
-                              "1234567890123456789",   // 19 digits, beyond 2^53
-                              "12345678901234567890",  // 20 digits would wrap 64 bits
-                              "9.007199254740993e15",  // 2^53 + 1 written with a point
-                              "1e22",
-                              "1e23",  // 10^22 is the largest exact power; 10^23 is not exact
-                              "1e-22",
-                              "1e-23",
-                              "-4.5e+22",
-                              "123456789012345e-22",
-                              "0.1e23",
-                              "1e-0022",
-                              "1e+022",
-                              "1e0000000000000000005",
-                              "1e99999999999999999999",
-                              "1e-99999999999999999999",
-                              "1e18446744073709551621",  // 2^64 + 5 exponent: must not wrap to 5
-                              "1e-18446744073709551621",
-                              "0e99999999999999999999",
-                              "-0e-99999",
-                              "-0",
-                              "-0.0",
-                              "+0.000",
-                              "00000000000000000001.5",
-                              "0.00000000000000000000000001",
-                              "000000000000000000000",
-                              "1.",
-                              ".5",
-                              "-.5e1",
-                              "1e",
-                              "1e+",
-                              "1e-",
-                              "1.5abc",
-                              "1.5e3x",
-                              ".e5",
-                              "e5",
-                              ".",
-                              "+.e1",
-                              "-",
-                              "+",
-                              "1..2",
-                              "1.2.3",
-                              "1e5.5",
-                              "4.9406564584124654e-324",
-                              "1.7976931348623157e308",
-                              "3.497992e-01",
-                              "-6.044793e-10",
-                              "1.000000e+00"}) {
-        expect_strtod(token);
-    }
-
-    // Random tokens in every form the exact route takes, and just beyond it.
-    std::mt19937 rng(20240611);
-    auto pick = [&rng](unsigned n) { return rng() % n; };
-    const char* const signs[] = {"", "+", "-"};
-    auto digits = [&](unsigned n) {
-        std::string text;
-        for (unsigned i = 0; i < n; ++i)
-            text += static_cast<char>('0' + pick(10));
-        return text;
-    };
-    for (int i = 0; i < 100000; ++i) {
-        std::string token = signs[pick(3)];
-        token += std::string(pick(4) == 0 ? pick(4) : 0, '0') + digits(pick(11));
-        if (pick(3) != 0) token += "." + digits(pick(13));
-        if (pick(2) != 0) {
-            token += pick(2) != 0 ? "e" : "E";
-            token += signs[pick(3)];
-            token += std::string(pick(5) == 0 ? pick(3) : 0, '0') + std::to_string(pick(30));
-        }
-        expect_strtod(token);
-    }
-    for (int i = 0; i < 100000; ++i) {
-        const double value =
-            std::ldexp(static_cast<double>(rng()), static_cast<int>(pick(120)) - 90);
-        char text[64];
-        std::snprintf(text, sizeof text, pick(2) != 0 ? "%.*e" : "%.*g", static_cast<int>(pick(18)),
-                      pick(2) != 0 ? -value : value);
-        expect_strtod(text);
     }
 }
