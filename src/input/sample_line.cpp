@@ -1,7 +1,6 @@
 #include "input/sample_line.h"
 
 #include <cstdint>
-#include <cstring>
 
 #include "input/decimal.h"
 #include "input/text_scan.h"
@@ -28,42 +27,21 @@ inline const char* skip_blanks(const char* p) {
     return p;
 }
 
-// The end of the run of decimal digits at p, eight bytes at a time where the compiler can count
-// trailing zero bits: the digits of a time stamp's fraction are passed in one step.
-// REQUIRES: 8 readable bytes from every byte up to the first non-digit.
-inline const char* skip_digits(const char* p) {
-#if defined(__GNUC__) && defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-    constexpr std::uint64_t zeros = 0x3030303030303030u;
-    constexpr std::uint64_t lows = 0x0101010101010101u;
-    constexpr std::uint64_t highs = 0x8080808080808080u;
-    for (;;) {
-        std::uint64_t word;
-        std::memcpy(&word, p, sizeof word);
-        // A digit byte turns into 0..9 and keeps its top bit clear after adding 0x76; every other
-        // byte sets it. A carry out of a byte only spoils the bytes after the first non-digit.
-        const std::uint64_t values = word ^ zeros;
-        const std::uint64_t others = ((values + 0x76 * lows) | values) & highs;
-        if (others != 0) return p + (__builtin_ctzll(others) >> 3);
-        p += sizeof word;
-    }
-#else
-    while (is_digit(*p))
-        ++p;
-    return p;
-#endif
-}
-
 // The end of a plain decimal number at p ([sign] digits [. digits] [e [sign] digits], at least
 // one mantissa digit), or nullptr. strtod reads such a token whole, so it passes the rule without
 // being converted: the time stamps after line 2 are checked, their values never used.
 const char* skip_plain_decimal(const char* p) {
     p += *p == '+' || *p == '-';
+    // Byte by byte: the loop ends are well predicted, so the scan of the next token can start
+    // before this one is finished, which counting a word's digits would make wait.
     const char* const mantissa = p;
-    p = skip_digits(p);
+    while (is_digit(*p))
+        ++p;
     bool any_digit = p != mantissa;
     if (*p == '.') {
         const char* const fraction = ++p;
-        p = skip_digits(p);
+        while (is_digit(*p))
+            ++p;
         any_digit = any_digit || p != fraction;
     }
     if (!any_digit) return nullptr;
@@ -71,7 +49,9 @@ const char* skip_plain_decimal(const char* p) {
         const char* q = p + 1;
         q += *q == '+' || *q == '-';
         if (!is_digit(*q)) return nullptr;  // "2e" reads as 2: not whole
-        p = skip_digits(q);
+        while (is_digit(*q))
+            ++q;
+        p = q;
     }
     return p;
 }
