@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fft/fft.h"
+#include "trig/exact_trig.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ void estimate_psd(std::int32_t hanning, std::int32_t nb_section, std::int32_t nb
         window.resize(static_cast<std::size_t>(n));
         for (std::int32_t j = 0; j < n; ++j) {
             const double angle = window_step * static_cast<double>(j);
-            window[static_cast<std::size_t>(j)] = (1.0 - std::cos(angle)) / 2.0;
+            window[static_cast<std::size_t>(j)] = (1.0 - exact_cos(angle)) / 2.0;
         }
     }
 
