@@ -136,6 +136,11 @@ ReplaceStatus replace_file(const char* name, ContentWriter write_content, const 
     // Opening the file for writing, with every sharing mode granted, asks what a plain open would
     // ask: whether it may be written (not read-only, not a folder) and whether another program
     // holds it without sharing. A spreadsheet holds the files it shows that way.
+    // A read-only file may not be written, though the open might succeed where the rule is
+    // only emulated (Wine run by root).
+    const DWORD attributes = GetFileAttributesA(name);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        return ReplaceStatus::cannot_create;
     HANDLE existing = CreateFileA(name, GENERIC_WRITE, share_all, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (existing == INVALID_HANDLE_VALUE) {
