@@ -28,7 +28,7 @@ class TempDir {
 };
 
 struct FileCloser {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
+    void operator()(std::FILE* stream) const { static_cast<void>(std::fclose(stream)); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
