@@ -1,12 +1,17 @@
-// The platform module: text-to-double conversion with the same results on every platform.
+// The platform module: text-to-double conversion with the same results on every platform, and
+// the identity of files.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "input/decimal.h"
+#include "platform/file_identity.h"
 #include "platform/text_to_double.h"
+#include "test_support.h"
 
 namespace {
 
@@ -122,4 +127,33 @@ TEST(TextToDouble, GivesTheSameBitsThroughTheSampleConversions) {
             EXPECT_EQ(bits_of(value), c.bits) << c.text;
         }
     }
+}
+
+TEST(FileIdentity, TellsOneFileByItsIdentityAndOtherwiseByName) {
+    TempDir dir;
+    write_file(dir.file("d.txt"), "0 1 1\n");
+    write_file(dir.file("other.txt"), "0 1 1\n");
+    std::filesystem::create_hard_link(dir.file("d.txt"), dir.file("link.txt"));
+    EXPECT_TRUE(same_file(dir.file("d.txt").c_str(), dir.file("d.txt").c_str()));
+    EXPECT_TRUE(same_file(dir.file("d.txt").c_str(), dir.file("link.txt").c_str()));
+    EXPECT_TRUE(same_file(dir.file("d.txt").c_str(), (dir.path() + "/./d.txt").c_str()));
+    EXPECT_FALSE(same_file(dir.file("d.txt").c_str(), dir.file("other.txt").c_str()));
+    // Names that do not both exist compare as text.
+    EXPECT_TRUE(same_file(dir.file("new.txt").c_str(), dir.file("new.txt").c_str()));
+    EXPECT_FALSE(same_file(dir.file("new.txt").c_str(), dir.file("d.txt").c_str()));
+#ifdef _WIN32  // names ignore case there, and either slash separates folders
+    EXPECT_TRUE(same_file(dir.file("d.txt").c_str(), dir.file("D.TXT").c_str()));
+    EXPECT_TRUE(same_file(dir.file("New.txt").c_str(), (dir.path() + "\\new.TXT").c_str()));
+#endif
+
+    File stream(std::fopen(dir.file("d.txt").c_str(), "rb"));
+    ASSERT_TRUE(stream);
+    EXPECT_TRUE(is_regular_file(stream.get()));
+#ifdef _WIN32
+    File device(std::fopen("NUL", "rb"));
+#else
+    File device(std::fopen("/dev/null", "rb"));
+#endif
+    ASSERT_TRUE(device);
+    EXPECT_FALSE(is_regular_file(device.get()));
 }
