@@ -1,6 +1,8 @@
 // The driver as a process: each failure's console text and exit status, and silent success.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <filesystem>
 #include <optional>
@@ -10,12 +12,7 @@
 
 namespace {
 
-const std::string click = "Click on any key to exit\n";
 const std::string unknown_structure = "\nThe structure of the data file is unknown.\n" + click;
-const std::string too_few_points =
-    "\nFatal error: the number of data points is too low. Decrease\n"
-    "the number of sections in the file config_psd.txt.\n" +
-    click;
 const std::string not_power_of_two =
     "\nFatal error: the number of data points per section is not a power of 2.\n" + click;
 const std::string no_sections =
@@ -145,6 +142,8 @@ TEST(Run, RefusesSectionCountsBelowOneAndIntervalsThatAreNotPositive) {
     expect_outcomes(std::begin(cases), std::end(cases), 1);
 }
 
+#ifndef _WIN32  // a folder cannot be opened as a file there, /dev/full and rlimits are POSIX
+
 TEST(Run, ReportsFilesThatCannotBeReadOrWritten) {
     // A folder opens for reading on Linux, but cannot be read; /dev/full takes no byte. (The
     // message for a report that cannot be created is checked end to end in psd_test.cpp.)
@@ -198,3 +197,5 @@ TEST(Run, ReportsLackOfMemoryInsteadOfCrashing) {
     EXPECT_EQ(result.exit_status, 1);
 #endif
 }
+
+#endif  // POSIX
