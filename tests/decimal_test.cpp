@@ -13,6 +13,7 @@
 #include "input/decimal.h"
 #include "input/decimal_powers.h"
 #include "input/text_scan.h"
+#include "platform/text_to_double.h"
 
 namespace {
 
@@ -33,11 +34,12 @@ std::string padded(const std::string& token) {
     return token + ' ' + std::string(text_padding, ' ');
 }
 
-// Every entry point against strtod on token: the longest prefix's value, whether the whole token
-// is a number and its value, and what the fast path settles (its end where strtod's is).
+// Every entry point against strtod (glibc's results on every platform) on token: the longest
+// prefix's value, whether the whole token is a number and its value, and what the fast path settles
+// (its end where strtod's is).
 void expect_as_strtod(const std::string& token) {
     char* end = nullptr;
-    const double want = std::strtod(token.c_str(), &end);
+    const double want = text_to_double(token.c_str(), &end);
     const std::size_t read = static_cast<std::size_t>(end - token.c_str());
     const bool whole = !token.empty() && read == token.size();
     const char* first = token.data();

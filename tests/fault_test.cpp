@@ -2,16 +2,16 @@
 // folder, a sample file that opens but cannot be read, standard input closed during the pause.
 // Each failing run must end with its message and status 1, leave an earlier report byte for byte
 // and leave no temporary file in the report's folder.
-#include <dirent.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
-#include <grp.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gtest/gtest.h>
 
@@ -25,108 +25,8 @@
 
 namespace {
 
-const std::string click = "Click on any key to exit\n";
 const std::string earlier_report = "an earlier report, which a failed run must keep\n1 2 3 4\n";
 const std::string eight_samples = "0 1 1\n1 2 1\n2 3 1\n3 4 3\n4 1 1\n5 2 1\n6 3 1\n7 4 3\n";
-
-std::string cannot_create(const std::string& name) {
-    return "\nThe file " + name +
-           " cannot be created. Check that its folder exists and can be written, or change "
-           "output_file in config_psd.txt.\n" +
-           click;
-}
-
-std::string write_failed(const std::string& name) {
-    return "\nThe file " + name + " could not be written completely; the disk may be full.\n" +
-           click;
-}
-
-std::string unreadable(const std::string& name) {
-    return "\nThe file " + name +
-           " could not be read. Check that it is a readable sample file, or change data_file in "
-           "config_psd.txt.\n" +
-           click;
-}
-
-// How the child psd is started, beyond what run_psd_in does.
-struct Launch {
-    bool close_stdin = false;                // fd 0 closed rather than at the end of /dev/null
-    rlim_t file_size_limit = RLIM_INFINITY;  // RLIMIT_FSIZE, with SIGXFSZ ignored
-    bool as_nobody = false;                  // setuid(65534) after chdir
-    int deadline_seconds = 120;              // then the run counts as hung and is killed
-};
-
-struct Outcome {
-    RunResult run;
-    bool hung = false;     // still running at the deadline, then killed
-    bool refused = false;  // the child could not be set up as asked (exit status 125)
-};
-
-// Runs the built psd in dir as launch says. A run that has not ended by the deadline (by default
-// far beyond any run here, sanitizers and all) is killed, so a hang fails instead of blocking.
-Outcome run_psd_as(const std::string& dir, const Launch& launch) {
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-    const pid_t child = fork();
-    if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) {
-        dup2(out[1], 1);
-        dup2(out[1], 2);
-        close(out[0]);
-        close(out[1]);
-        if (launch.close_stdin) {
-            close(0);
-        } else {
-            const int null_in = open("/dev/null", O_RDONLY);
-            dup2(null_in, 0);
-            if (null_in > 0) close(null_in);
-        }
-        if (chdir(dir.c_str()) != 0) _exit(125);
-        if (launch.file_size_limit != RLIM_INFINITY) {
-            // An ignored SIGXFSZ stays ignored across exec, so a write past the limit fails with
-            // EFBIG, as on a full disk, instead of killing the process.
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{launch.file_size_limit, launch.file_size_limit};
-            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
-        }
-        if (launch.as_nobody) {
-            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(125);
-            if (access("config_psd.txt", R_OK) != 0) _exit(125);
-        }
-        execl(PSD_EXE, "psd", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(out[1]);
-    Outcome outcome;
-    pollfd reading{out[0], POLLIN, 0};
-    const int deadline_ms = launch.deadline_seconds * 1000;
-    for (;;) {
-        const int ready = poll(&reading, 1, deadline_ms);
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready <= 0) {
-            outcome.hung = true;
-            kill(child, SIGKILL);
-            break;
-        }
-        char buffer[4096];
-        const ssize_t got = read(out[0], buffer, sizeof buffer);
-        if (got <= 0) break;
-        outcome.run.console.append(buffer, static_cast<std::size_t>(got));
-    }
-    close(out[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (WIFEXITED(status)) outcome.run.exit_status = WEXITSTATUS(status);
-    outcome.refused = outcome.run.exit_status == 125;
-    return outcome;
-}
-
-std::set<std::string> entries(const std::string& folder) {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.insert(entry.path().filename().string());
-    return names;
-}
 
 // A folder holding config_psd.txt, the sample file d.txt and an earlier report r.txt.
 struct RunFolder {
@@ -146,8 +46,9 @@ void expect_clean_failure(const Outcome& outcome, const std::string& console,
     EXPECT_EQ(outcome.run.console, console);
     EXPECT_EQ(outcome.run.exit_status, 1);
     EXPECT_EQ(read_file(folder.dir.file("r.txt")), earlier_report);
-    EXPECT_EQ(entries(folder.dir.path()), before);
+    EXPECT_EQ(folder_entries(folder.dir.path()), before);
 }
+#ifndef _WIN32
 
 bool character_device(const std::string& path, dev_t* rdev) {
     struct stat info;
@@ -158,13 +59,50 @@ bool character_device(const std::string& path, dev_t* rdev) {
 
 std::set<std::string> temporaries_of(const std::string& folder, const std::string& name) {
     std::set<std::string> found;
-    for (const std::string& entry : entries(folder)) {
+    for (const std::string& entry : folder_entries(folder)) {
         if (entry != name && entry.find(name) != std::string::npos) found.insert(entry);
     }
     return found;
 }
+#endif
 
 }  // namespace
+
+TEST(FaultInjection, AReportNameThatIsAFolderOrInAMissingFolderCannotBeCreated) {
+    {
+        RunFolder folder("d.txt 0 1 4 sub\n");
+        std::filesystem::create_directory(folder.dir.file("sub"));
+        write_file(folder.dir.file("sub/kept.txt"), "kept");
+        const std::set<std::string> before = folder_entries(folder.dir.path());
+        const Outcome outcome = run_psd_as(folder.dir.path(), {});
+        expect_clean_failure(outcome, cannot_create("sub"), folder, before);
+        EXPECT_EQ(folder_entries(folder.dir.file("sub")), std::set<std::string>{"kept.txt"});
+        EXPECT_EQ(read_file(folder.dir.file("sub/kept.txt")), "kept");
+    }
+    {
+        RunFolder folder("d.txt 0 1 4 missing/r.txt\n");
+        const std::set<std::string> before = folder_entries(folder.dir.path());
+        const Outcome outcome = run_psd_as(folder.dir.path(), {});
+        expect_clean_failure(outcome, cannot_create("missing/r.txt"), folder, before);
+    }
+}
+
+TEST(FaultInjection, ThePauseEndsAtOnceWhenStandardInputIsClosedOrAtItsEnd) {
+    for (const bool closed : {true, false}) {
+        SCOPED_TRACE(closed ? "standard input closed" : "standard input at its end");
+        RunFolder folder("d.txt 0 3 4 r.txt\n");  // 12 samples wanted, 8 there
+        const std::set<std::string> before = folder_entries(folder.dir.path());
+        Launch launch;
+        launch.close_stdin = closed;
+        const Outcome outcome = run_psd_as(folder.dir.path(), launch);
+        expect_clean_failure(outcome,
+                             too_few_points("d.txt has 8 samples; 3 sections of 4 points need 12. "
+                                            "At most 2 sections of 4 points fit."),
+                             folder, before);
+    }
+}
+
+#ifndef _WIN32
 
 TEST(FaultInjection, AReportNamedDevFullFailsAndLeavesTheDeviceAsItWas) {
     // First a private twin of /dev/full, so that a writer that replaced devices would replace
@@ -173,7 +111,7 @@ TEST(FaultInjection, AReportNamedDevFullFailsAndLeavesTheDeviceAsItWas) {
     const bool twin =
         mknod(twin_folder.dir.file("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
     if (twin) {
-        const std::set<std::string> before = entries(twin_folder.dir.path());
+        const std::set<std::string> before = folder_entries(twin_folder.dir.path());
         const Outcome outcome = run_psd_as(twin_folder.dir.path(), {});
         expect_clean_failure(outcome, write_failed("full"), twin_folder, before);
         dev_t rdev = 0;
@@ -185,7 +123,7 @@ TEST(FaultInjection, AReportNamedDevFullFailsAndLeavesTheDeviceAsItWas) {
     if (!character_device("/dev/full", &rdev_before)) GTEST_SKIP() << "no /dev/full here";
     const std::set<std::string> dev_before = temporaries_of("/dev", "full");
     RunFolder folder("d.txt 0 1 4 /dev/full\n");
-    const std::set<std::string> before = entries(folder.dir.path());
+    const std::set<std::string> before = folder_entries(folder.dir.path());
     const Outcome outcome = run_psd_as(folder.dir.path(), {});
     expect_clean_failure(outcome, write_failed("/dev/full"), folder, before);
     dev_t rdev_after = 0;
@@ -197,9 +135,9 @@ TEST(FaultInjection, AReportNamedDevFullFailsAndLeavesTheDeviceAsItWas) {
 TEST(FaultInjection, ADiskFillingUpDuringTheReportKeepsTheEarlierReport) {
     // A file size limit of a few bytes makes the report's writes fail with EFBIG part way, as a
     // full disk does; the earlier report must survive and the partial file must go.
-    for (const rlim_t limit : {rlim_t{0}, rlim_t{10}, rlim_t{200}}) {
+    for (const unsigned long long limit : {0ull, 10ull, 200ull}) {
         RunFolder folder("d.txt 1 2 4 r.txt\n");
-        const std::set<std::string> before = entries(folder.dir.path());
+        const std::set<std::string> before = folder_entries(folder.dir.path());
         Launch launch;
         launch.file_size_limit = limit;
         const Outcome outcome = run_psd_as(folder.dir.path(), launch);
@@ -209,30 +147,11 @@ TEST(FaultInjection, ADiskFillingUpDuringTheReportKeepsTheEarlierReport) {
     }
 }
 
-TEST(FaultInjection, AReportNameThatIsAFolderOrInAMissingFolderCannotBeCreated) {
-    {
-        RunFolder folder("d.txt 0 1 4 sub\n");
-        std::filesystem::create_directory(folder.dir.file("sub"));
-        write_file(folder.dir.file("sub/kept.txt"), "kept");
-        const std::set<std::string> before = entries(folder.dir.path());
-        const Outcome outcome = run_psd_as(folder.dir.path(), {});
-        expect_clean_failure(outcome, cannot_create("sub"), folder, before);
-        EXPECT_EQ(entries(folder.dir.file("sub")), std::set<std::string>{"kept.txt"});
-        EXPECT_EQ(read_file(folder.dir.file("sub/kept.txt")), "kept");
-    }
-    {
-        RunFolder folder("d.txt 0 1 4 missing/r.txt\n");
-        const std::set<std::string> before = entries(folder.dir.path());
-        const Outcome outcome = run_psd_as(folder.dir.path(), {});
-        expect_clean_failure(outcome, cannot_create("missing/r.txt"), folder, before);
-    }
-}
-
 TEST(FaultInjection, ASampleFileThatOpensButCannotBeReadEndsWithTheReadMessage) {
     {
         RunFolder folder("folder 0 1 4 r.txt\n");
         std::filesystem::create_directory(folder.dir.file("folder"));
-        const std::set<std::string> before = entries(folder.dir.path());
+        const std::set<std::string> before = folder_entries(folder.dir.path());
         const Outcome outcome = run_psd_as(folder.dir.path(), {});
         expect_clean_failure(outcome, unreadable("folder"), folder, before);
     }
@@ -246,7 +165,7 @@ TEST(FaultInjection, ASampleFileThatOpensButCannotBeReadEndsWithTheReadMessage) 
     close(probe);
     if (got >= 0 || read_errno != EIO) GTEST_SKIP() << "/proc/self/mem reads at 0 here";
     RunFolder folder("/proc/self/mem 0 1 4 r.txt\n");
-    const std::set<std::string> before = entries(folder.dir.path());
+    const std::set<std::string> before = folder_entries(folder.dir.path());
     const Outcome outcome = run_psd_as(folder.dir.path(), {});
     expect_clean_failure(outcome, unreadable("/proc/self/mem"), folder, before);
 }
@@ -259,7 +178,7 @@ TEST(FaultInjection, ASampleFileThatMayNotBeOpenedEndsWithTheOpenMessage) {
     ASSERT_EQ(chmod(folder.dir.path().c_str(), 0755), 0);
     ASSERT_EQ(chmod(folder.dir.file("config_psd.txt").c_str(), 0644), 0);
     ASSERT_EQ(chmod(folder.dir.file("d.txt").c_str(), 0), 0);
-    const std::set<std::string> before = entries(folder.dir.path());
+    const std::set<std::string> before = folder_entries(folder.dir.path());
     Launch launch;
     launch.as_nobody = true;
     const Outcome outcome = run_psd_as(folder.dir.path(), launch);
@@ -267,24 +186,6 @@ TEST(FaultInjection, ASampleFileThatMayNotBeOpenedEndsWithTheOpenMessage) {
     expect_clean_failure(outcome,
                          "\nThe file d.txt does not exist in the current directory.\n" + click,
                          folder, before);
-}
-
-TEST(FaultInjection, ThePauseEndsAtOnceWhenStandardInputIsClosedOrAtItsEnd) {
-    for (const bool closed : {true, false}) {
-        SCOPED_TRACE(closed ? "standard input closed" : "standard input at its end");
-        RunFolder folder("d.txt 0 3 4 r.txt\n");  // 12 samples wanted, 8 there
-        const std::set<std::string> before = entries(folder.dir.path());
-        Launch launch;
-        launch.close_stdin = closed;
-        const Outcome outcome = run_psd_as(folder.dir.path(), launch);
-        expect_clean_failure(outcome,
-                             "\nFatal error: the number of data points is too low. Decrease\n"
-                             "the number of sections in the file config_psd.txt.\nd.txt has 8 "
-                             "samples; 3 sections of 4 points need 12. At most 2 sections of 4 "
-                             "points fit.\n" +
-                                 click,
-                             folder, before);
-    }
 }
 
 // The probe reads a sample file twice and rewinds it in between, which a pipe cannot do: the
@@ -312,7 +213,7 @@ TEST(FaultInjection, ASampleFileThatIsAPipeEndsWithAMessageInsteadOfAWrongReport
             }
             _exit(0);
         }
-        const std::set<std::string> before = entries(folder.dir.path());
+        const std::set<std::string> before = folder_entries(folder.dir.path());
         Launch launch;
         launch.deadline_seconds = 30;
         const Outcome outcome = run_psd_as(folder.dir.path(), launch);
@@ -322,7 +223,7 @@ TEST(FaultInjection, ASampleFileThatIsAPipeEndsWithAMessageInsteadOfAWrongReport
         EXPECT_EQ(outcome.run.exit_status, 1);
         EXPECT_EQ(outcome.run.console.substr(0, 1), "\n");
         EXPECT_EQ(read_file(folder.dir.file("r.txt")), earlier_report);
-        EXPECT_EQ(entries(folder.dir.path()), before);
+        EXPECT_EQ(folder_entries(folder.dir.path()), before);
     }
 }
 
@@ -332,7 +233,7 @@ TEST(FaultInjection, AnEndlessDeviceAsSampleFileEndsPromptlyWithAMessage) {
     for (const char* device : {"/dev/zero", "/dev/urandom"}) {
         SCOPED_TRACE(device);
         RunFolder folder(std::string(device) + " 0 1 4 r.txt\n");
-        const std::set<std::string> before = entries(folder.dir.path());
+        const std::set<std::string> before = folder_entries(folder.dir.path());
         Launch launch;
         launch.deadline_seconds = 30;
         const Outcome outcome = run_psd_as(folder.dir.path(), launch);
@@ -340,6 +241,50 @@ TEST(FaultInjection, AnEndlessDeviceAsSampleFileEndsPromptlyWithAMessage) {
         EXPECT_EQ(outcome.run.exit_status, 1);
         EXPECT_EQ(outcome.run.console.substr(0, 1), "\n");
         EXPECT_EQ(read_file(folder.dir.file("r.txt")), earlier_report);
-        EXPECT_EQ(entries(folder.dir.path()), before);
+        EXPECT_EQ(folder_entries(folder.dir.path()), before);
     }
 }
+#endif  // POSIX
+
+#ifdef _WIN32
+
+// A spreadsheet showing a report holds it open without sharing: the report can then be neither
+// written nor replaced, and the message must say what to do about it.
+TEST(FaultInjection, AReportHeldOpenWithoutSharingKeepsTheEarlierReportAndSaysToCloseIt) {
+    RunFolder folder("d.txt 0 1 4 r.txt\n");
+    const std::set<std::string> before = folder_entries(folder.dir.path());
+    const HANDLE held = CreateFileA(folder.dir.file("r.txt").c_str(), GENERIC_READ, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const Outcome outcome = run_psd_as(folder.dir.path(), {});
+    CloseHandle(held);
+    const std::string message = cannot_create("r.txt");
+    expect_clean_failure(outcome,
+                         message.substr(0, message.size() - click.size()) +
+                             "Another program holds it open: close it there, then run psd "
+                             "again.\n" +
+                             click,
+                         folder, before);
+}
+
+TEST(FaultInjection, AReadOnlyReportCannotBeCreatedAndIsKept) {
+    RunFolder folder("d.txt 0 1 4 r.txt\n");
+    ASSERT_TRUE(SetFileAttributesA(folder.dir.file("r.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+    const std::set<std::string> before = folder_entries(folder.dir.path());
+    const Outcome outcome = run_psd_as(folder.dir.path(), {});
+    expect_clean_failure(outcome, cannot_create("r.txt"), folder, before);
+    SetFileAttributesA(folder.dir.file("r.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST(FaultInjection, AReportNamedNulIsWrittenIntoTheDeviceAndCreatesNoFile) {
+    for (const char* device : {"NUL", "nul"}) {
+        RunFolder folder(std::string("d.txt 0 1 4 ") + device + "\n");
+        const std::set<std::string> before = folder_entries(folder.dir.path());
+        const Outcome outcome = run_psd_as(folder.dir.path(), {});
+        EXPECT_EQ(outcome.run.console, "") << device;
+        EXPECT_EQ(outcome.run.exit_status, 0) << device;
+        EXPECT_EQ(folder_entries(folder.dir.path()), before) << device;
+    }
+}
+
+#endif  // _WIN32

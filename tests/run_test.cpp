@@ -1,7 +1,9 @@
 // The driver as a process: each failure's console text and exit status, and silent success.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <filesystem>
@@ -14,15 +16,8 @@
 
 namespace {
 
-const std::string click = "Click on any key to exit\n";
 const std::string unknown_structure =
     "\nThe structure of the data file is unknown.\nsamples.txt has fewer than two lines.\n" + click;
-// The design's two lines, then the numbers.
-std::string too_few_points(const std::string& numbers) {
-    return "\nFatal error: the number of data points is too low. Decrease\n"
-           "the number of sections in the file config_psd.txt.\n" +
-           numbers + "\n" + click;
-}
 const std::string not_power_of_two =
     "\nFatal error: the number of data points per section is not a power of 2.\n" + click;
 const std::string negative_sections =
@@ -161,6 +156,8 @@ TEST(Run, RefusesNegativeSectionCountsAndIntervalsThatAreNotPositive) {
     expect_outcomes(std::begin(cases), std::end(cases), 1);
 }
 
+#ifndef _WIN32  // a folder cannot be opened as a file there, /dev/full and rlimits are POSIX
+
 TEST(Run, ReportsFilesThatCannotBeReadOrWritten) {
     // A folder opens for reading on Linux, but cannot be read; /dev/full takes no byte. (The
     // message for a report that cannot be created is checked end to end in psd_test.cpp.)
@@ -224,6 +221,8 @@ TEST(Run, ReportsLackOfMemoryInsteadOfCrashing) {
     EXPECT_EQ(result.exit_status, 1);
 #endif
 }
+
+#endif  // POSIX
 
 namespace {
 
@@ -353,6 +352,8 @@ TEST(Run, TakesAsManySectionsAsFitForNbSectionZero) {
                              "fits."));
 }
 
+#ifndef _WIN32  // symbolic and hard links, and fork and exec with arguments, are POSIX here
+
 TEST(Run, RefusesAReportThatIsTheRecordOrTheConfiguration) {
     for (const std::string target : {"samples.txt", "config_psd.txt"}) {
         for (const std::string how : {"name", "path", "symbolic link", "hard link"}) {
@@ -418,3 +419,5 @@ TEST(Run, AnswersHelpAndVersionWithoutTouchingAFileAndRunsInAGivenFolder) {
     EXPECT_EQ(read_file(dir.file("r.txt")), worked_report);
     EXPECT_TRUE(folder_entries(elsewhere.path()).empty());
 }
+
+#endif  // POSIX

@@ -1,11 +1,21 @@
 #include "test_support.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <thread>
+#else
 #include <fcntl.h>
+#include <grp.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -14,15 +24,19 @@
 #include <sstream>
 #include <stdexcept>
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "psd_test_XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+std::string as_text(const std::string& text) {
+    std::string plain;
+    plain.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        plain += text[i];
+    }
+    return plain;
 }
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    // Tests may leave read-only folders behind; make them removable first.
+    // Tests may leave read-only folders and files behind; make them removable first.
     for (auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
         std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
                                      std::filesystem::perm_options::add, ignored);
@@ -48,8 +62,9 @@ std::string read_file(const std::string& path) {
 }
 
 bool file_exists(const std::string& path) {
-    struct stat info;
-    return lstat(path.c_str(), &info) == 0;
+    std::error_code ignored;
+    return std::filesystem::symlink_status(path, ignored).type() !=
+           std::filesystem::file_type::not_found;
 }
 
 std::set<std::string> folder_entries(const std::string& folder) {
@@ -64,33 +79,155 @@ void write_run_files(const TempDir& dir, const std::string& config, const std::s
     write_file(dir.file("samples.txt"), samples);
 }
 
+std::string as_stored(const std::string& text) {
+#ifdef _WIN32
+    std::string stored;
+    for (char c : text) {
+        if (c == '\n') stored += '\r';
+        stored += c;
+    }
+    return stored;
+#else
+    return text;
+#endif
+}
+
 RunResult run_psd_in(const std::string& dir) {
+    return run_psd_as(dir, Launch{}).run;
+}
+
+#ifdef _WIN32
+
+TempDir::TempDir() {
+    // CreateDirectory fails on a name that exists, so a process id and a counter are enough.
+    static unsigned calls = 0;
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const std::string name =
+            "psd_test_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++calls);
+        if (CreateDirectoryA((base / name).string().c_str(), nullptr)) {
+            path_ = (base / name).string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary folder");
+}
+
+Outcome run_psd_as(const std::string& dir, const Launch& launch) {
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE out_read = nullptr;
+    HANDLE out_write = nullptr;
+    if (!CreatePipe(&out_read, &out_write, &inherit, 0)) throw std::runtime_error("pipe failed");
+    SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+    HANDLE in = launch.close_stdin
+                    ? INVALID_HANDLE_VALUE
+                    : CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                                  OPEN_EXISTING, 0, nullptr);
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = in;
+    startup.hStdOutput = out_write;
+    startup.hStdError = out_write;
+    PROCESS_INFORMATION process{};
+    std::string command = "\"" + std::string(PSD_EXE) + "\"";
+    const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE,
+                                        CREATE_NO_WINDOW, nullptr, dir.c_str(), &startup, &process);
+    CloseHandle(out_write);
+    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+    if (!started) {
+        CloseHandle(out_read);
+        throw std::runtime_error("cannot start " + command);
+    }
+    Outcome outcome;
+    std::string console;
+    std::thread reader([&] {
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(out_read, buffer, sizeof buffer, &got, nullptr) && got > 0)
+            console.append(buffer, got);
+    });
+    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(launch.deadline_seconds) * 1000) !=
+        WAIT_OBJECT_0) {
+        outcome.hung = true;
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    reader.join();
+    CloseHandle(out_read);
+    DWORD status = 0;
+    if (!outcome.hung && GetExitCodeProcess(process.hProcess, &status))
+        outcome.run.exit_status = static_cast<int>(status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    outcome.run.console = as_text(console);
+    outcome.refused = outcome.run.exit_status == 125;
+    return outcome;
+}
+
+#else
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "psd_test_XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+Outcome run_psd_as(const std::string& dir, const Launch& launch) {
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-    pid_t child = fork();
+    const pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
-        int null_in = open("/dev/null", O_RDONLY);
-        dup2(null_in, 0);
         dup2(out[1], 1);
         dup2(out[1], 2);
         close(out[0]);
         close(out[1]);
-        if (chdir(dir.c_str()) != 0) _exit(127);
+        if (launch.close_stdin) {
+            close(0);
+        } else {
+            const int null_in = open("/dev/null", O_RDONLY);
+            dup2(null_in, 0);
+            if (null_in > 0) close(null_in);
+        }
+        if (chdir(dir.c_str()) != 0) _exit(125);
+        if (launch.file_size_limit != ~0ull) {
+            // An ignored SIGXFSZ stays ignored across exec, so a write past the limit fails with
+            // EFBIG, as on a full disk, instead of killing the process.
+            signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{launch.file_size_limit, launch.file_size_limit};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+        }
+        if (launch.as_nobody) {
+            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(125);
+            if (access("config_psd.txt", R_OK) != 0) _exit(125);
+        }
         execl(PSD_EXE, "psd", static_cast<char*>(nullptr));
         _exit(127);
     }
     close(out[1]);
-    RunResult result;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(out[0], buffer, sizeof buffer)) > 0)
-        result.console.append(buffer, got);
+    Outcome outcome;
+    pollfd reading{out[0], POLLIN, 0};
+    const int deadline_ms = launch.deadline_seconds * 1000;
+    for (;;) {
+        const int ready = poll(&reading, 1, deadline_ms);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) {
+            outcome.hung = true;
+            kill(child, SIGKILL);
+            break;
+        }
+        char buffer[4096];
+        const ssize_t got = read(out[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        outcome.run.console.append(buffer, static_cast<std::size_t>(got));
+    }
     close(out[0]);
     int status = 0;
     waitpid(child, &status, 0);
-    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-    return result;
+    if (WIFEXITED(status)) outcome.run.exit_status = WEXITSTATUS(status);
+    outcome.refused = outcome.run.exit_status == 125;
+    return outcome;
 }
 
 void with_limit(int resource, unsigned long value, const std::function<void()>& body) {
@@ -103,6 +240,27 @@ void with_limit(int resource, unsigned long value, const std::function<void()>& 
     body();
     setrlimit(resource, &saved);
     signal(SIGXFSZ, saved_handler);
+}
+
+#endif
+
+std::string cannot_create(const std::string& output_file) {
+    return "\nThe file " + output_file +
+           " cannot be created. Check that its folder exists and can be written, or change "
+           "output_file in config_psd.txt.\n" +
+           click;
+}
+
+std::string write_failed(const std::string& output_file) {
+    return "\nThe file " + output_file +
+           " could not be written completely; the disk may be full.\n" + click;
+}
+
+std::string unreadable(const std::string& data_file) {
+    return "\nThe file " + data_file +
+           " could not be read. Check that it is a readable sample file, or change data_file in "
+           "config_psd.txt.\n" +
+           click;
 }
 
 // Voltage 1 2 3 4 and current 1 1 1 3, at time stamps 0 1 2 3.
@@ -130,6 +288,7 @@ LComplex DirectDft::bin(const std::vector<LComplex>& x, std::uint32_t k, int sig
 
 // ---- Added for the command-line and one-pass tests.
 
+#ifndef _WIN32
 RunResult run_psd_with(const std::string& dir, const std::vector<std::string>& arguments) {
     std::vector<char*> argv{const_cast<char*>("psd")};
     for (const std::string& argument : arguments)
@@ -162,3 +321,4 @@ RunResult run_psd_with(const std::string& dir, const std::vector<std::string>& a
     if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
     return result;
 }
+#endif

@@ -9,6 +9,7 @@
 
 #include "input/decimal_powers.h"
 #include "input/text_scan.h"
+#include "platform/text_to_double.h"
 
 namespace {
 
@@ -280,10 +281,10 @@ double convert_by_strtod(const char* first, const char* last) {
     if (size < sizeof local) {
         std::memcpy(local, first, size);
         local[size] = '\0';
-        return std::strtod(local, nullptr);
+        return text_to_double(local, nullptr);
     }
     const std::string copy(first, last);
-    return std::strtod(copy.c_str(), nullptr);
+    return text_to_double(copy.c_str(), nullptr);
 }
 
 // std::from_chars and strtod both round correctly to nearest, so they agree on a plain decimal
@@ -341,7 +342,7 @@ bool convert_token(const char* first, const char* last, double* value) {
         text = copy.c_str();
     }
     char* end = nullptr;
-    const double converted = std::strtod(text, &end);
+    const double converted = text_to_double(text, &end);
     if (end != text + size) return false;
     *value = converted;
     return true;

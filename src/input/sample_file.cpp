@@ -8,6 +8,7 @@
 #include "input/decimal.h"
 #include "input/line_count.h"
 #include "input/text_scan.h"
+#include "platform/text_to_double.h"
 
 std::int32_t nbpoint_acqui = 0;
 float deltat = 0.0f;
@@ -94,8 +95,8 @@ std::int32_t probe_sample_file(std::FILE* stream, std::size_t block_size, std::i
     if (pieces.error) *fault = ProbeFault::read_error;
     if (!two_pieces || pieces.error) return 0;
     // Normally the first two time stamps; strtod skips leading blanks, and a blank piece gives 0.
-    const double t1 = std::strtod(first, nullptr);
-    const double t2 = std::strtod(second, nullptr);
+    const double t1 = text_to_double(first, nullptr);
+    const double t2 = text_to_double(second, nullptr);
     deltat = static_cast<float>(t2 - t1);
 
     // A stream that cannot go back to its start (a pipe) would be counted from where the first

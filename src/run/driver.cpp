@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "input/sample_stream.h"
+#include "platform/console.h"
 #include "platform/file_identity.h"
 #include "run/config.h"
 #include "spectrum/estimator.h"
@@ -298,6 +299,11 @@ std::optional<std::string> run_steps() {
             return "\nThe file " + output_file +
                    " cannot be created. Check that its folder exists and can be written, or "
                    "change output_file in config_psd.txt.\n";
+        case ReportStatus::held_open:
+            return "\nThe file " + output_file +
+                   " cannot be created. Check that its folder exists and can be written, or "
+                   "change output_file in config_psd.txt.\nAnother program holds it open: close "
+                   "it there, then run psd again.\n";
         case ReportStatus::write_failed:
             return "\nThe file " + output_file +
                    " could not be written completely; the disk may be full.\n";
@@ -311,7 +317,8 @@ void pause_and_exit(const std::string& message) {
     std::fputs(message.c_str(), stdout);
     std::fputs("Click on any key to exit\n", stdout);
     std::fflush(stdout);
-    std::getchar();
+    // Only a console window closes with the process; a script reading the output must not hang.
+    if (console_is_interactive()) wait_for_one_key();
     std::exit(1);
 }
 

@@ -8,8 +8,9 @@
 #include <optional>
 #include <string>
 
-// Writes message, then "Click on any key to exit\n" to standard output, waits for one character
-// from standard input (end of file counts) and ends the process with status 1.
+// Writes message, then "Click on any key to exit\n" to standard output, waits for one key press
+// when standard input and standard output are both a terminal (not in a script or a pipe), and
+// ends the process with status 1.
 [[noreturn]] void pause_and_exit(const std::string& message);
 
 // Makes folder the current directory for the run. Returns nothing on success, otherwise the

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fft/fft_pair.h"
+#include "trig/exact_trig.h"
 
 namespace {
 
@@ -48,7 +49,7 @@ void start_psd(std::int32_t hanning, std::int32_t nbpoint_section, double* windo
         const double window_step = 6.283185307 / static_cast<double>(n - 1);
         for (std::int32_t j = 0; j < n; ++j) {
             const double angle = window_step * static_cast<double>(j);
-            window[j] = (1.0 - std::cos(angle)) / 2.0;
+            window[j] = (1.0 - exact_cos(angle)) / 2.0;
         }
     }
 }

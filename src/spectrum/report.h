@@ -1,14 +1,14 @@
 // The report file: a parameter line, a title line and one line per frequency bin 1..N/2 with
 // frequency, PSD_v, PSD_i and Zn = sqrt(PSD_v / PSD_i).
 //
-// A regular report file is written beside its final name and renamed over it only once complete,
-// so a failed run never leaves a partial report nor damages an earlier one; a name that is a
-// device or pipe is written straight into.
+// The file itself is written through output/replace_file.h: never left half-written, an earlier
+// report kept on failure, devices and hard-linked files written in place.
 #pragma once
 
 #include <cstdint>
 
-enum class ReportStatus { written, cannot_create, write_failed };
+// held_open: another program holds the report open without sharing it (Windows only).
+enum class ReportStatus { written, cannot_create, write_failed, held_open };
 
 // Writes the report of psd_v[0..N/2] and psd_i[0..N/2] (N = nbpoint_section) to output_file; the
 // parameter line shows data_file, hanning, nb_section and nbpoint_section as configured.

@@ -1,0 +1,7 @@
+#include <cstdlib>
+
+#include "platform/text_to_double.h"
+
+double text_to_double(const char* text, char** end) {
+    return std::strtod(text, end);
+}
