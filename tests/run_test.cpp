@@ -337,12 +337,12 @@ TEST(Run, TakesAsManySectionsAsFitForNbSectionZero) {
     TempDir dir;
     write_run_files(dir, "samples.txt 1 15 64 r.txt\n", samples(1000));
     ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
-    const std::string fifteen = read_file(dir.file("r.txt"));
+    const std::string fifteen = as_text(read_file(dir.file("r.txt")));
     write_file(dir.file("config_psd.txt"), "samples.txt 1 0 64 r.txt\n");
     const RunResult all = run_psd_in(dir.path());
     EXPECT_EQ(all.console, "");
     EXPECT_EQ(all.exit_status, 0);
-    EXPECT_EQ(read_file(dir.file("r.txt")), fifteen);
+    EXPECT_EQ(as_text(read_file(dir.file("r.txt"))), fifteen);
     EXPECT_EQ(fifteen.substr(0, fifteen.find('\n')),
               "data file = samples.txt    hanning = 1    nb_section = 15     nbpoint_section = 64");
 
