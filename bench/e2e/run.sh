@@ -299,7 +299,9 @@ done
 commit=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)
 [ -z "$(git -C "$ROOT" status --porcelain 2>/dev/null)" ] || commit="$commit (uncommitted changes)"
 compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$BUILD/CMakeCache.txt")
-command="bench/e2e/run.sh$([ "$QUICK" = 1 ] && echo " --quick")$([ -n "$RUNS" ] && echo " --runs $RUNS")"
+command="bench/e2e/run.sh"
+[ "$QUICK" = 0 ] || command+=" --quick"
+[ -z "$RUNS" ] || command+=" --runs $RUNS"
 [ -z "$REFERENCE" ] || command+=" --reference $REFERENCE"
 {
     printf 'command\t%s\n' "$command"
