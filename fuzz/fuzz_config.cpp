@@ -1,8 +1,9 @@
 // Fuzz target: the configuration reader on arbitrary bytes.
 //
 // Whatever read_run_config accepts must hold the fields that "%s %d %d %d %s" scans from the same
-// bytes, and it must accept every text whose five fields are well formed: names of 1 to 127
-// characters without NUL bytes, whole decimal integers within 32 bits.
+// bytes (a UTF-8 byte order mark at their start skipped), and it must accept every text whose five
+// fields are well formed: names of 1 to 127 characters without NUL bytes, whole decimal integers
+// within 32 bits.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -33,7 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::optional<RunConfig> config = read_run_config(stream);
     (void)std::fclose(stream);
 
-    reference::ScannedConfig scanned = reference::scan_config(data, size);
+    const std::string text = reference::without_byte_order_mark(data, size);
+    reference::ScannedConfig scanned =
+        reference::scan_config(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     bool well_formed = scanned.complete && scanned.in_range && scanned.whole &&
                        plain_name(scanned.names[0]) && plain_name(scanned.names[1]);
     if (!config) {

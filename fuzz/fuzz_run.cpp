@@ -5,12 +5,12 @@
 // same name exists; the remaining bytes are the sample file.
 //
 // Properties: the run fails exactly when the reference says it must (fewer than two 198-character
-// pieces, too few samples, a section length that is no power of two), with that failure's exact
-// text; every failure message starts with a line feed; a failed run leaves an earlier report
-// byte-identical and no stray file behind; a successful run writes N/2 + 2 lines, the exact
-// parameter and title lines and frequencies, and densities that are finite, non-negative and
-// close to a directly summed DFT in long double whenever the samples and deltat keep every value
-// well inside float range.
+// pieces, line 1 or 2 not a sample line, too few samples, a section length that is no power of
+// two, a used line that is not a sample line), with that failure's text; every failure message
+// starts with a line feed; a failed run leaves an earlier report byte-identical and no stray file
+// behind; a successful run writes N/2 + 2 lines, the exact parameter and title lines and
+// frequencies, and densities that are finite, non-negative and close to a directly summed DFT in
+// long double whenever the samples and deltat keep every value well inside float range.
 #include <dirent.h>
 #include <unistd.h>
 
@@ -293,28 +293,59 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "the run left a stray file in the report's folder");
     std::optional<std::string> report = read_bytes(kReport);
 
-    std::vector<std::string> pieces = reference::line_pieces(samples, sample_size);
+    // The reference's verdict, in the order the run checks: structure, lines 1 and 2, the
+    // section checks, the sampling interval, the used lines.
+    const std::string text = reference::without_byte_order_mark(samples, sample_size);
+    const auto* text_bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    std::vector<std::string> pieces = reference::line_pieces(text_bytes, text.size());
+    const std::vector<reference::Line> lines = reference::lines(text);
     const auto count = static_cast<std::int32_t>(pieces.size());
+    const std::int64_t used_m = m == 0 && power_of_two(n) ? count / n : m;
+    double first[3] = {0, 0, 0};
+    double second[3] = {0, 0, 0};
     std::optional<std::string> expected;
+    std::string expected_start;  // a message known by its start only
+    bool other_failure = false;  // nb_section or the interval refused
     if (count < 2) {
-        expected = "\nThe structure of the data file is unknown.\n";
-    } else if (static_cast<std::int64_t>(m) * n > count) {
         expected =
+            "\nThe structure of the data file is unknown.\nsamples.txt has fewer than two lines.\n";
+    } else if (!reference::sample_line(lines[0], first)) {
+        expected_start = "\nLine 1 of samples.txt is not a sample of three numbers: ";
+    } else if (!reference::sample_line(lines[1], second)) {
+        expected_start = "\nLine 2 of samples.txt is not a sample of three numbers: ";
+    } else if (used_m * n > count || (m == 0 && power_of_two(n) && used_m == 0)) {
+        expected_start =
             "\nFatal error: the number of data points is too low. Decrease\n"
-            "the number of sections in the file config_psd.txt.\n";
+            "the number of sections in the file config_psd.txt.\nsamples.txt has " +
+            std::to_string(count) + " samples; ";
     } else if (!power_of_two(n)) {
         expected = "\nFatal error: the number of data points per section is not a power of 2.\n";
+    } else {
+        const float dt = static_cast<float>(second[0] - first[0]);
+        other_failure = m < 0 || !(dt > 0.0f && std::isfinite(dt));
+        double values[3];
+        for (std::size_t j = 0; !other_failure && j < static_cast<std::size_t>(used_m * n); ++j) {
+            if (!reference::sample_line(lines[j], values)) {
+                expected_start = "\nLine " + std::to_string(j + 1) +
+                                 " of samples.txt is not a sample of three numbers: ";
+                break;
+            }
+        }
     }
+    if (!expected_start.empty()) expected = expected_start;
 
     if (failure) {
         require(!failure->empty() && failure->front() == '\n',
                 "a failure message does not start with a line feed");
-        require(!expected || *failure == *expected, "the failure message differs");
-        // Beyond the three checks, only a run without sections or without a positive, finite
-        // sampling interval may be refused.
-        if (!expected) {
-            const float dt = reference::interval(pieces[0], pieces[1]);
-            require(m < 1 || !(dt > 0.0f && std::isfinite(dt)), "a valid run fails");
+        if (!expected_start.empty()) {
+            require(failure->compare(0, expected_start.size(), expected_start) == 0,
+                    "the failure message differs");
+        } else if (expected) {
+            require(*failure == *expected, "the failure message differs");
+        } else {
+            // Beyond those checks, only a negative nb_section or a sampling interval that is not
+            // positive and finite may be refused.
+            require(other_failure, "a valid run fails");
         }
         if (earlier) {
             require(report && *report == kEarlierReport, "a failed run changed the earlier report");
@@ -323,9 +354,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         return 0;
     }
-    require(!expected, "a run that must fail succeeds");
+    require(!expected && !other_failure, "a run that must fail succeeds");
     require(report.has_value(), "a successful run left no report");
-    check_report(*report, samples, sample_size, count, hanning, m, n,
-                 reference::interval(pieces[0], pieces[1]));
+    check_report(*report, text_bytes, text.size(), count, hanning,
+                 static_cast<std::int32_t>(used_m), n, static_cast<float>(second[0] - first[0]));
     return 0;
 }

@@ -79,6 +79,43 @@ void samples(const std::vector<std::string>& words, std::int32_t count, std::vec
     }
 }
 
+std::string without_byte_order_mark(const std::uint8_t* data, std::size_t size) {
+    std::string text(reinterpret_cast<const char*>(data), size);
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    return text;
+}
+
+std::vector<Line> lines(const std::string& text) {
+    std::vector<Line> found;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t feed = text.find('\n', start);
+        if (feed == std::string::npos) {
+            found.push_back({text.substr(start), false});
+            break;
+        }
+        found.push_back({text.substr(start, feed - start), true});
+        start = feed + 1;
+    }
+    return found;
+}
+
+bool sample_line(const Line& line, double values[3]) {
+    std::size_t length = line.text.size();
+    if (line.line_feed && length > 0 && line.text.back() == '\r') --length;
+    if (length >= 198) return false;
+    const std::vector<std::string> words =
+        tokens(reinterpret_cast<const std::uint8_t*>(line.text.data()), line.text.size());
+    if (words.size() != 3) return false;
+    for (std::size_t k = 0; k < 3; ++k) {
+        if (words[k].find('\0') != std::string::npos) return false;
+        char* end = nullptr;
+        values[k] = std::strtod(words[k].c_str(), &end);
+        if (end != words[k].c_str() + words[k].size()) return false;
+    }
+    return true;
+}
+
 bool same(double a, double b) {
     if (std::isnan(a) && std::isnan(b)) return true;
     std::uint64_t bits_a = 0;

@@ -37,6 +37,21 @@ float interval(const std::string& first, const std::string& second);
 void samples(const std::vector<std::string>& words, std::int32_t count, std::vector<float>& voltage,
              std::vector<float>& current);
 
+// The text a sample reader sees: the bytes without a UTF-8 byte order mark at their start.
+std::string without_byte_order_mark(const std::uint8_t* data, std::size_t size);
+
+// A line of text: its characters without the line feed, and whether a line feed ended it.
+struct Line {
+    std::string text;
+    bool line_feed;
+};
+std::vector<Line> lines(const std::string& text);
+
+// Whether the line is a sample line: fewer than 198 characters (a CR just before the line feed
+// not counted), exactly three white-space-delimited tokens, each read whole by strtod (so no NUL
+// byte in it). On true values[0..2] hold strtod of the three tokens.
+bool sample_line(const Line& line, double values[3]);
+
 // True when both are NaN or both have the same bits.
 bool same(double a, double b);
 bool same(float a, float b);

@@ -95,7 +95,10 @@ TEST(FaultInjection, ThePauseEndsAtOnceWhenStandardInputIsClosedOrAtItsEnd) {
         Launch launch;
         launch.close_stdin = closed;
         const Outcome outcome = run_psd_as(folder.dir.path(), launch);
-        expect_clean_failure(outcome, too_few_points, folder, before);
+        expect_clean_failure(outcome,
+                             too_few_points("d.txt has 8 samples; 3 sections of 4 points need 12. "
+                                            "At most 2 sections of 4 points fit."),
+                             folder, before);
     }
 }
 

@@ -2,21 +2,27 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <sys/resource.h>
+#include <unistd.h>
 #endif
 
+#include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 
 namespace {
 
-const std::string unknown_structure = "\nThe structure of the data file is unknown.\n" + click;
+const std::string unknown_structure =
+    "\nThe structure of the data file is unknown.\nsamples.txt has fewer than two lines.\n" + click;
 const std::string not_power_of_two =
     "\nFatal error: the number of data points per section is not a power of 2.\n" + click;
-const std::string no_sections =
-    "\nThe number of sections nb_section in config_psd.txt is below 1. Set it to 1 or more.\n" +
+const std::string negative_sections =
+    "\nThe number of sections nb_section in config_psd.txt is negative. Set it to 0 (as many "
+    "sections as the record holds) or more.\n" +
     click;
 const std::string bad_interval =
     "\nThe first two time stamps of samples.txt do not give a positive sampling interval. Check "
@@ -78,9 +84,15 @@ TEST(Run, EndsEachOfTheFiveFailuresWithItsMessageAndStatusOne) {
         {"samples.txt 0 1 4 r.txt", "", unknown_structure},
         {"samples.txt 0 1 4 r.txt", "0 1 1\n", unknown_structure},
         {"samples.txt 0 1 4 r.txt", std::string(197, '1') + "\n", unknown_structure},
-        {"samples.txt 0 3 4 r.txt", samples(11), too_few_points},
-        {"samples.txt 0 1 1000 r.txt", samples(999), too_few_points},   // failure 4 before 5
-        {"samples.txt 0 2 4 r.txt", "1 1 1\n1 1 1\n", too_few_points},  // and before deltat
+        {"samples.txt 0 3 4 r.txt", samples(11),
+         too_few_points("samples.txt has 11 samples; 3 sections of 4 points need 12. At most 2 "
+                        "sections of 4 points fit.")},
+        {"samples.txt 0 1 1000 r.txt", samples(999),  // failure 4 before 5
+         too_few_points("samples.txt has 999 samples; 1 section of 1000 points needs 1000. Not "
+                        "even one section of 1000 points fits.")},
+        {"samples.txt 0 2 4 r.txt", "1 1 1\n1 1 1\n",  // and before deltat
+         too_few_points("samples.txt has 2 samples; 2 sections of 4 points need 8. Not even one "
+                        "section of 4 points fits.")},
         {"samples.txt 0 1 1000 r.txt", samples(1000), not_power_of_two},
         {"samples.txt 0 1 1 r.txt", samples(6), not_power_of_two},
         {"samples.txt 0 1 0 r.txt", samples(6), not_power_of_two},
@@ -101,8 +113,11 @@ TEST(Run, SucceedsSilentlyWithStatusZero) {
         {"\t samples.txt 0001 2 4 r.txt extra text 8.5\n", samples(9), ""},
         {"samples.txt -2147483648 1 4 " + std::string(127, 'r'), samples(4), ""},
         {"samples.txt 2147483647 1 4 r.txt", "0 1 1\r\n0.5 2 1\r\n1 3 1\r\n1.5 4 3", ""},
-        {"samples.txt 0 1 4 r.txt", "0 1 1\n1 2 1\n2 " + huge_token + " x\n3 1e999 " + huge_token,
+        // Lines after the last used one are only counted: their content is never read.
+        {"samples.txt 0 1 4 r.txt", samples(4) + "2 " + huge_token + " x\n3 1e999 " + huge_token,
          ""},
+        {"samples.txt 0 1 4 r.txt",
+         "0 1 1\n1 2 1\n2 1e999 1\n3 " + huge_token.substr(0, 150) + " -0", ""},
     };
     expect_outcomes(std::begin(cases), std::end(cases), 0);
 }
@@ -129,15 +144,14 @@ TEST(Run, RejectsAMalformedConfigurationNamingTheField) {
     expect_outcomes(std::begin(cases), std::end(cases), 1);
 }
 
-TEST(Run, RefusesSectionCountsBelowOneAndIntervalsThatAreNotPositive) {
+TEST(Run, RefusesNegativeSectionCountsAndIntervalsThatAreNotPositive) {
     const Case cases[] = {
-        {"samples.txt 0 0 4 r.txt", samples(4), no_sections},
-        {"samples.txt 0 -3 4 r.txt", samples(4), no_sections},
+        {"samples.txt 0 -1 4 r.txt", samples(4), negative_sections},
+        {"samples.txt 0 -3 4 r.txt", samples(4), negative_sections},
         {"samples.txt 0 1 4 r.txt", "1 0 0\n1 0 0\n2 0 0\n3 0 0\n", bad_interval},
         {"samples.txt 0 1 4 r.txt", "2 0 0\n1 0 0\n2 0 0\n3 0 0\n", bad_interval},
         {"samples.txt 0 1 4 r.txt", "0 0 0\n1e39 0 0\n2 0 0\n3 0 0\n", bad_interval},  // inf
         {"samples.txt 0 1 4 r.txt", "nan 0 0\n1 0 0\n2 0 0\n3 0 0\n", bad_interval},
-        {"samples.txt 0 1 4 r.txt", "x 0 0\ny 0 0\n2 0 0\n3 0 0\n", bad_interval},
     };
     expect_outcomes(std::begin(cases), std::end(cases), 1);
 }
@@ -183,11 +197,15 @@ TEST(Run, ReportsLackOfMemoryInsteadOfCrashing) {
 #ifdef PSD_ASAN
     GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
 #else
-    // 2^22 lines need two arrays of 16 MiB for the samples, more than the whole address space
-    // psd gets here.
+    // A section of 2^22 points needs two buffers of 32 MiB, more than the whole address space
+    // psd gets here. Two such sections do not fit in the 2^22 lines at all: that is said
+    // first, whatever the memory (the sections are only counted, never stored).
     TempDir dir;
-    write_run_files(dir, "samples.txt 0 1 4194304 r.txt\n",
-                    "0 1 1\n1 1 1\n" + std::string((1 << 22) - 2, '\n'));
+    std::string lines = "0 1 1\n";
+    lines.reserve(6 << 22);
+    for (int j = 1; j < (1 << 22); ++j)
+        lines += "1 1 1\n";
+    write_run_files(dir, "samples.txt 0 1 4194304 r.txt\n", lines);
     RunResult result;
     with_limit(RLIMIT_AS, 16u << 20, [&] { result = run_psd_in(dir.path()); });
     EXPECT_EQ(result.console,
@@ -195,7 +213,211 @@ TEST(Run, ReportsLackOfMemoryInsteadOfCrashing) {
               "in config_psd.txt.\n" +
                   click);
     EXPECT_EQ(result.exit_status, 1);
+    write_file(dir.file("config_psd.txt"), "samples.txt 0 2 4194304 r.txt\n");
+    with_limit(RLIMIT_AS, 16u << 20, [&] { result = run_psd_in(dir.path()); });
+    EXPECT_EQ(result.console,
+              too_few_points("samples.txt has 4194304 samples; 2 sections of 4194304 points need "
+                             "8388608. At most 1 section of 4194304 points fits."));
+    EXPECT_EQ(result.exit_status, 1);
 #endif
+}
+
+#endif  // POSIX
+
+namespace {
+
+// Eight samples as the forms lab software exports them take them; the run uses all eight
+// (nb_section 2, nbpoint_section 4). The clean form: blanks and decimal points.
+std::string exported(const std::string& separator, bool comma_decimals) {
+    std::string text;
+    for (int j = 0; j < 8; ++j) {
+        char line[128];
+        std::snprintf(line, sizeof line, "%.6e%s%.6e%s%.6e", j * 1e-3, separator.c_str(),
+                      1e-3 * (j % 3), separator.c_str(), -4e-9 * (j % 5));
+        std::string row = line;
+        if (comma_decimals)
+            for (char& c : row)
+                if (c == '.') c = ',';
+        text += row + "\n";
+    }
+    return text;
+}
+
+// text with line inserted before its line number `before` (from 1).
+std::string insert_line(std::string text, int before, const std::string& line) {
+    std::size_t at = 0;
+    for (int j = 1; j < before; ++j)
+        at = text.find('\n', at) + 1;
+    return text.insert(at, line + "\n");
+}
+
+std::string not_a_sample(int line, const std::string& shown) {
+    return "\nLine " + std::to_string(line) +
+           " of samples.txt is not a sample of three numbers: \"" + shown +
+           "\". Remove header lines; values must be separated by blanks or tabs and use a decimal "
+           "point.\n" +
+           click;
+}
+
+}  // namespace
+
+TEST(Run, TellsWhichUsedLineIsNotASampleAndIgnoresLinesBeyondTheUsedOnes) {
+    const std::string clean = exported(" ", false);
+    const std::string line_of_200 = "4e-3 " + std::string(195, '1');
+    std::string carriage_returns = clean;
+    for (char& c : carriage_returns)
+        if (c == '\n') c = '\r';
+    const struct {
+        const char* form;
+        std::string file, console;
+    } cases[] = {
+        {"comma-separated", exported(",", false),
+         not_a_sample(1, "0.000000e+00,0.000000e+00,-0.000000e+00")},
+        {"semicolons, comma decimals", exported(";", true),
+         not_a_sample(1, "0,000000e+00;0,000000e+00;-0,000000e+00")},
+        {"tabs, comma decimals", exported("\t", true),
+         not_a_sample(1, "0,000000e+00\\t0,000000e+00\\t-0,000000e+00")},
+        {"a fourth column", "0 1 1 7\n" + clean, not_a_sample(1, "0 1 1 7")},
+        {"a header", "Time Vf Im\n" + clean, not_a_sample(1, "Time Vf Im")},
+        {"clock times", "12:00:00 1 1\n12:00:01 2 2\n" + clean, not_a_sample(1, "12:00:00 1 1")},
+        {"a unit on line 6", insert_line(clean, 6, "1.5V 2 2"), not_a_sample(6, "1.5V 2 2")},
+        {"a blank line inside", insert_line(clean, 5, ""),
+         "\nLine 5 of samples.txt is not a sample of three numbers: the line is blank. Remove "
+         "blank lines from the samples.\n" +
+             click},
+        {"a line of 200 characters", insert_line(clean, 2, line_of_200),
+         "\nLine 2 of samples.txt is not a sample of three numbers: it has 198 characters or more "
+         "(\"4e-3 " +
+             std::string(55, '1') +
+             "...\"). Put each sample on a line of its own, ended by a line feed, in fewer than "
+             "198 characters.\n" +
+             click},
+        {"CR-only line ends", carriage_returns,
+         "\nLine 1 of samples.txt is not a sample of three numbers: it has 198 characters or more "
+         "(\"0.000000e+00 0.000000e+00 -0.000000e+00\\r1.000000e-03 1.00000...\"). Put each "
+         "sample on a line of its own, ended by a line feed, in fewer than 198 characters.\n" +
+             click},
+    };
+    TempDir dir;
+    write_run_files(dir, "samples.txt 1 2 4 r.txt\n", clean);
+    ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
+    const std::string report = read_file(dir.file("r.txt"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.form);
+        write_file(dir.file("r.txt"), "an earlier report\n");
+        write_file(dir.file("samples.txt"), c.file);
+        const RunResult failed = run_psd_in(dir.path());
+        EXPECT_EQ(failed.console, c.console);
+        EXPECT_EQ(failed.exit_status, 1);
+        EXPECT_EQ(read_file(dir.file("r.txt")), "an earlier report\n");
+        EXPECT_EQ(folder_entries(dir.path()),
+                  (std::set<std::string>{"config_psd.txt", "r.txt", "samples.txt"}));
+        // The same lines after the eight used ones are only counted.
+        write_file(dir.file("samples.txt"), clean + c.file);
+        const RunResult passed = run_psd_in(dir.path());
+        EXPECT_EQ(passed.console, "");
+        EXPECT_EQ(passed.exit_status, 0);
+        EXPECT_EQ(read_file(dir.file("r.txt")), report);
+    }
+    // A byte order mark before time stamps that start at 3600 s is no text of line 1: the report
+    // is that of the same file without the mark.
+    std::string late;
+    for (int j = 0; j < 8; ++j)
+        late += std::to_string(3600 + j) + ".001 " + std::to_string(j % 3) + " 1e-9\n";
+    write_file(dir.file("samples.txt"), late);
+    ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
+    const std::string without_mark = read_file(dir.file("r.txt"));
+    write_file(dir.file("samples.txt"), "\xEF\xBB\xBF" + late);
+    write_file(dir.file("config_psd.txt"), "\xEF\xBB\xBFsamples.txt 1 2 4 r.txt\n");
+    ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
+    EXPECT_EQ(read_file(dir.file("r.txt")), without_mark);
+}
+
+TEST(Run, TakesAsManySectionsAsFitForNbSectionZero) {
+    TempDir dir;
+    write_run_files(dir, "samples.txt 1 15 64 r.txt\n", samples(1000));
+    ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
+    const std::string fifteen = as_text(read_file(dir.file("r.txt")));
+    write_file(dir.file("config_psd.txt"), "samples.txt 1 0 64 r.txt\n");
+    const RunResult all = run_psd_in(dir.path());
+    EXPECT_EQ(all.console, "");
+    EXPECT_EQ(all.exit_status, 0);
+    EXPECT_EQ(as_text(read_file(dir.file("r.txt"))), fifteen);
+    EXPECT_EQ(fifteen.substr(0, fifteen.find('\n')),
+              "data file = samples.txt    hanning = 1    nb_section = 15     nbpoint_section = 64");
+
+    write_run_files(dir, "samples.txt 1 0 64 r.txt\n", samples(63));
+    EXPECT_EQ(run_psd_in(dir.path()).console,
+              too_few_points("samples.txt has 63 samples; not even one section of 64 points "
+                             "fits."));
+}
+
+#ifndef _WIN32  // symbolic and hard links, and fork and exec with arguments, are POSIX here
+
+TEST(Run, RefusesAReportThatIsTheRecordOrTheConfiguration) {
+    for (const std::string target : {"samples.txt", "config_psd.txt"}) {
+        for (const std::string how : {"name", "path", "symbolic link", "hard link"}) {
+            SCOPED_TRACE(target + " by " + how);
+            TempDir dir;
+            std::string output = how == "name" ? target : how == "path" ? "./" + target : "alias";
+            write_run_files(dir, "samples.txt 0 1 4 " + output + "\n", worked_samples);
+            if (how == "symbolic link") {
+                ASSERT_EQ(symlink(target.c_str(), dir.file(output).c_str()), 0);
+            }
+            if (how == "hard link") {
+                ASSERT_EQ(link(dir.file(target).c_str(), dir.file(output).c_str()), 0);
+            }
+            const std::string config = read_file(dir.file("config_psd.txt"));
+            const RunResult result = run_psd_in(dir.path());
+            EXPECT_EQ(result.console, "\nThe output_file " + output + " is the same file as " +
+                                          target +
+                                          ": the report would replace it. Give another "
+                                          "output_file in config_psd.txt.\n" +
+                                          click);
+            EXPECT_EQ(result.exit_status, 1);
+            EXPECT_EQ(read_file(dir.file("samples.txt")), worked_samples);
+            EXPECT_EQ(read_file(dir.file("config_psd.txt")), config);
+            EXPECT_EQ(folder_entries(dir.path()).size(),
+                      how.find("link") != std::string::npos ? 3u : 2u);
+        }
+    }
+}
+
+TEST(Run, AnswersHelpAndVersionWithoutTouchingAFileAndRunsInAGivenFolder) {
+    TempDir dir;
+    write_run_files(dir, "samples.txt 0 1 4 r.txt\n", worked_samples);
+    const std::string usage = run_psd_with(dir.path(), {"--help"}).console;
+    EXPECT_NE(usage.find("Usage: psd [FOLDER]"), std::string::npos);
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::string console;
+    } cases[] = {
+        {{"--help"}, 0, usage},
+        {{"-h"}, 0, usage},
+        {{"--version"}, 0, "psd " PSD_VERSION "\n"},
+        {{"--verbose"}, 2, usage},
+        {{dir.path(), dir.path()}, 2, usage},
+        {{""}, 2, usage},
+        {{"missing"},
+         1,
+         "\nThe folder missing cannot be entered. Check that it exists and that it may be "
+         "opened.\n" +
+             click},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.empty() ? "" : c.arguments[0]);
+        const RunResult result = run_psd_with(dir.path(), c.arguments);
+        EXPECT_EQ(result.exit_status, c.status);
+        EXPECT_EQ(result.console, c.console);
+        EXPECT_EQ(folder_entries(dir.path()),
+                  (std::set<std::string>{"config_psd.txt", "samples.txt"}));
+    }
+    TempDir elsewhere;
+    const RunResult there = run_psd_with(elsewhere.path(), {dir.path()});
+    EXPECT_EQ(there.exit_status, 0);
+    EXPECT_EQ(read_file(dir.file("r.txt")), worked_report);
+    EXPECT_TRUE(folder_entries(elsewhere.path()).empty());
 }
 
 #endif  // POSIX

@@ -285,3 +285,40 @@ LComplex DirectDft::bin(const std::vector<LComplex>& x, std::uint32_t k, int sig
     }
     return sum;
 }
+
+// ---- Added for the command-line and one-pass tests.
+
+#ifndef _WIN32
+RunResult run_psd_with(const std::string& dir, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv{const_cast<char*>("psd")};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    int out[2];
+    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
+    const pid_t child = fork();
+    if (child < 0) throw std::runtime_error("fork failed");
+    if (child == 0) {
+        const int null_in = open("/dev/null", O_RDONLY);
+        dup2(null_in, 0);
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        close(out[0]);
+        close(out[1]);
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        execv(PSD_EXE, argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    RunResult result;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(out[0], buffer, sizeof buffer)) > 0)
+        result.console.append(buffer, static_cast<std::size_t>(got));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
+    return result;
+}
+#endif

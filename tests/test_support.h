@@ -89,10 +89,12 @@ inline const std::string click = "Click on any key to exit\n";
 std::string cannot_create(const std::string& output_file);
 std::string write_failed(const std::string& output_file);
 std::string unreadable(const std::string& data_file);
-inline const std::string too_few_points =
-    "\nFatal error: the number of data points is too low. Decrease\n"
-    "the number of sections in the file config_psd.txt.\n" +
-    click;
+// The design's two lines, then the line with the numbers ("d.txt has 8 samples; ...").
+inline std::string too_few_points(const std::string& numbers) {
+    return "\nFatal error: the number of data points is too low. Decrease\n"
+           "the number of sections in the file config_psd.txt.\n" +
+           numbers + "\n" + click;
+}
 
 // The four-sample run worked by hand (samples.txt, deltat 1, N = 4, M = 1, no window) and its
 // report; the hand calculation is in spectrum_test.cpp.
@@ -112,3 +114,11 @@ class DirectDft {
     std::uint32_t n_;
     std::vector<LComplex> roots_;
 };
+
+// ---- Added for the command-line and one-pass tests.
+
+#ifndef _WIN32
+// Runs the built psd with the working directory dir, the given arguments and standard input at
+// end of file; standard output and standard error both go to console.
+RunResult run_psd_with(const std::string& dir, const std::vector<std::string>& arguments);
+#endif

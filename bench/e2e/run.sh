@@ -2,24 +2,31 @@
 # End-to-end benchmark of psd on long records.
 #
 #   bench/e2e/run.sh [--quick] [--runs N] [--build-dir DIR] [--data-dir DIR] [--out FILE]
+#                    [--reference PSD]
 #
 # Builds psd and the helper programs (psd_e2e_gen, psd_e2e_scan, psd_e2e_baseline) in the build
-# directory, generates seeded sample files of 1 and 10 million lines (~40 and ~405 MB; --quick:
-# the 1M file only) or reuses them when their checksum still matches, and times, for N = 1024
-# with the Hann window, nb_section = all sections and nb_section = 8:
+# directory, generates seeded sample files of 1, 10 and 50 million lines (~40, ~405 and ~2025 MB;
+# --quick: the 1M file only) or reuses them when their checksum still matches, and times, for
+# N = 1024 with the Hann window, nb_section = all sections and nb_section = 8:
 #   - psd;
 #   - the plain baseline (bench/e2e/baseline.cpp: fgets count, fscanf + strtod, radix-2 FFT);
 #   - numpy.loadtxt + scipy.signal.welch (bench/e2e/welch_psd.py), when /usr/bin/python3 has
 #     numpy and scipy (apt-get install python3-numpy python3-scipy);
 #   - the scan floor: 1 MiB block reads + memchr line-feed count (bench/e2e/scan_floor.cpp).
+# The two peers run on files of at most 10M lines (on 50M lines they take minutes and gigabytes).
+# psd also runs once with N = 2^20 and nb_section 0 on files of at least 2^20 lines, for its
+# peak memory at a large N.
 # Times are hyperfine medians (apt-get install hyperfine; without it, medians of plain repeated
 # runs); peak memory is /usr/bin/time -v's maximum resident set size (apt-get install time).
 # Before timing, the baseline is checked against scipy welch on small files
-# (bench/e2e/check_baseline.py), and every report is compared with the baseline's.
+# (bench/e2e/check_baseline.py). --reference PSD runs another psd build (an earlier commit, say)
+# on every psd case, so that the reports can be checked byte for byte.
 #
-# Prints a markdown report, also written to --out (default BUILD/bench-results.md), with one
-# PASS/FAIL line per target. Exits 0 whatever the verdicts; non-zero only when something cannot
-# be built, generated or run.
+# The script only builds, generates and measures: it writes the raw figures to
+# BUILD/bench-work/measurements.tsv and meta.tsv, and bench/e2e/summarize.py turns them into the
+# markdown table and one PASS/FAIL line per target, printed and written to --out (default
+# BUILD/bench-results.md). Exits 0 whatever the verdicts; non-zero only when something cannot be
+# built, generated or run.
 #
 # Environment: PSD_BENCH_BUILD, PSD_BENCH_DATA, PSD_BENCH_OUT (defaults of the options),
 # PSD_BENCH_PYTHON (default /usr/bin/python3), PSD_CMAKE_ARGS (extra configure arguments),
@@ -34,6 +41,7 @@ BUILD=${PSD_BENCH_BUILD:-$ROOT/build}
 DATA=${PSD_BENCH_DATA:-}
 OUT=${PSD_BENCH_OUT:-}
 PY=${PSD_BENCH_PYTHON:-/usr/bin/python3}
+REFERENCE=""
 
 usage() { sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; }
 die() {
@@ -48,6 +56,7 @@ while [ $# -gt 0 ]; do
     --build-dir) BUILD=${2:?}; shift ;;
     --data-dir) DATA=${2:?}; shift ;;
     --out) OUT=${2:?}; shift ;;
+    --reference) REFERENCE=$(realpath "${2:?}"); shift ;;
     -h | --help) usage; exit 0 ;;
     *) usage >&2; exit 2 ;;
     esac
@@ -62,20 +71,14 @@ mkdir -p "$DATA" "$WORK"
 DATA=$(cd "$DATA" && pwd)
 
 N=1024
+BIG_N=1048576
 HANNING=1
 SEED=20240611
 DELTAT=0.001
-# Targets of the issue "Fast on long records".
-TARGET_SPEEDUP=5
-TARGET_MBPS=600
-TARGET_FLOOR_RATIO=1.5
-if [ "$QUICK" = 1 ]; then SIZES="1000000"; else SIZES="1000000 10000000"; fi
-TARGET_LINES=${SIZES##* }
+PEERS_MAX_LINES=10000000
+if [ "$QUICK" = 1 ]; then SIZES="1000000"; else SIZES="1000000 10000000 50000000"; fi
 
 log() { echo "== $*" >&2; }
-calc() { awk "BEGIN { printf(\"%s\", $*) }"; }
-fmt() { awk -v x="$2" "BEGIN { printf(\"$1\", x) }"; }
-human_lines() { awk -v n="$1" 'BEGIN { if (n % 1000000 == 0) printf("%dM", n / 1e6); else printf("%d", n) }'; }
 
 # ---------------------------------------------------------------- tools
 HAVE_HYPERFINE=0
@@ -95,7 +98,8 @@ NOTES=()
     NOTES+=("/usr/bin/time not found (apt-get install time): peak memory not measured.")
 [ "$HAVE_SCIPY" = 1 ] ||
     NOTES+=("numpy/scipy not found for $PY (apt-get install python3-numpy python3-scipy): numpy+scipy not timed, baseline not checked.")
-[ -n "$PY_STD" ] || NOTES+=("no python3 found: reports not compared.")
+[ -n "$PY_STD" ] || die "no python3 found: bench/e2e/summarize.py needs one"
+[ -z "$REFERENCE" ] || [ -x "$REFERENCE" ] || die "--reference $REFERENCE is not a program"
 
 # ---------------------------------------------------------------- build
 if [ ! -f "$BUILD/CMakeCache.txt" ]; then
@@ -164,217 +168,156 @@ ensure_data() {
 }
 
 # ---------------------------------------------------------------- measuring
-# time_median DIR WARMUP RUNS CMD... : sets MEDIAN (seconds), running CMD in DIR.
-time_median() {
+ROWS="$WORK/measurements.tsv"
+printf 'lines\tbytes\tcase\tsections\tn\tprogram\tpeak_kb\ttimes\treport\treference\n' >"$ROWS"
+
+# time_runs DIR WARMUP RUNS CMD... : runs CMD in DIR and sets TIMES to a file of its run times
+# (hyperfine's JSON export, or one time in nanoseconds per line).
+time_runs() {
     local dir=$1 warmup=$2 runs=$3
     shift 3
+    TIMES="$WORK/times_$((++TIMED)).txt"
     if [ "$HAVE_HYPERFINE" = 1 ]; then
         local cmd="" a
         for a in "$@"; do cmd+="$(printf '%q' "$a") "; done
+        TIMES="${TIMES%.txt}.json"
         (cd "$dir" && hyperfine -N --style basic --warmup "$warmup" --runs "$runs" \
-            --export-csv "$WORK/hyperfine.csv" -- "$cmd") >&2 || die "failed to time: $*"
-        MEDIAN=$(awk -F, 'NR == 2 { print $(NF - 4) }' "$WORK/hyperfine.csv")
+            --export-json "$TIMES" -- "$cmd") >&2 || die "failed to time: $*"
     else
-        local i t0 t1 times=()
+        local i t0 t1
+        : >"$TIMES"
         for ((i = 0; i < warmup + runs; i++)); do
             t0=$(date +%s%N)
             (cd "$dir" && "$@" </dev/null >/dev/null) || die "failed to run: $*"
             t1=$(date +%s%N)
-            [ "$i" -ge "$warmup" ] && times+=("$(calc "($t1 - $t0) / 1e9")")
+            [ "$i" -ge "$warmup" ] && echo $((t1 - t0)) >>"$TIMES"
         done
-        MEDIAN=$(printf '%s\n' "${times[@]}" | sort -g |
-            awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
     fi
 }
+TIMED=0
 
-# measure_once DIR CMD... : one run under /usr/bin/time; sets PEAK_MB ("n/a" without time) and
+# measure_once DIR CMD... : one run under /usr/bin/time; sets PEAK_KB (empty without time) and
 # CONSOLE (what the command wrote on stdout). Fails the script if the command fails.
 measure_once() {
     local dir=$1
     shift
     local status=0
+    PEAK_KB=""
     if [ "$HAVE_TIME" = 1 ]; then
         (cd "$dir" && /usr/bin/time -v -o "$WORK/time.txt" "$@" </dev/null >"$WORK/console.txt") ||
             status=$?
-        local kb
-        kb=$(awk -F': *' '/Maximum resident set size/ { print $2 }' "$WORK/time.txt")
-        PEAK_MB=$(calc "$kb * 1024 / 1e6")
+        PEAK_KB=$(sed -n 's/^[[:space:]]*Maximum resident set size (kbytes): //p' "$WORK/time.txt")
     else
         (cd "$dir" && "$@" </dev/null >"$WORK/console.txt") || status=$?
-        PEAK_MB="n/a"
     fi
     CONSOLE=$(cat "$WORK/console.txt")
     [ "$status" = 0 ] || die "failed (status $status) in $dir: $* ${CONSOLE:+: $CONSOLE}"
 }
 
-# compare_with DIR REPORT TOLERANCE : sets AGREEMENT, a short verdict against the baseline report.
-compare_with() {
-    local dir=$1 report=$2 tol=$3
-    if [ ! -s "$dir/$report" ]; then
-        AGREEMENT="NO REPORT"
-    elif [ ! -s "$dir/report_baseline.txt" ]; then
-        AGREEMENT="no baseline report"
-    elif [ -z "$PY_STD" ]; then
-        AGREEMENT="not compared"
-    else
-        AGREEMENT=$("$PY_STD" "$HERE/compare_reports.py" "$dir/report_baseline.txt" "$dir/$report" "$tol" |
-            sed 's/ bins=[0-9]*//') || true
-    fi
-}
+# row LINES CASE SECTIONS N PROGRAM PEAK_KB TIMES REPORT REFERENCE
+row() { printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$BYTES" "${@:2}" >>"$ROWS"; }
 
-ROWS=()
-TARGETS=()
-# verdict OK TEXT: a speed or memory figure of a psd that wrote no report (a stub, a crash that
-# still exits 0) says nothing, so it cannot pass.
-verdict() {
-    if [ "$1" = 1 ] && [ "${PSD_WROTE:-1}" = 0 ]; then
-        TARGETS+=("- **FAIL** $2 (psd wrote no report: figure not meaningful)")
-    elif [ "$1" = 1 ]; then TARGETS+=("- **PASS** $2"); else TARGETS+=("- **FAIL** $2"); fi
+# A folder of its own for each program: each reads config_psd.txt and writes its own report.
+# run_folder DIR REPORT SECTIONS N
+run_folder() {
+    mkdir -p "$1"
+    # A short relative name keeps data_file within psd's 127 characters.
+    ln -sf "$FILE" "$1/samples.txt"
+    printf 'samples.txt %d %d %d %s\n' "$HANNING" "$3" "$4" "$2" >"$1/config_psd.txt"
 }
-row() { ROWS+=("| $1 | $2 | $3 | $4 | $5 | $6 | $7 | $8 |"); }
-mbps() { calc "$1 / $2 / 1e6"; }
-# psd keeps samples, spectra and sums in 32-bit floats; modelled in numpy on these files, that
-# moves its report by up to 6e-5 (8 sections) from the double-precision baseline. 3e-4 leaves room
-# for that and still catches a normalisation slip such as Hann's (N - 1) / N, about 1e-3.
-PSD_TOL=3e-4
-ALL_AGREE=1
 
 for lines in $SIZES; do
     ensure_data "$lines"
-    name=$(human_lines "$lines")
-    mb=$(fmt '%.1f' "$(calc "$BYTES / 1e6")")
     runs=${RUNS:-$([ "$lines" -ge 5000000 ] && echo 3 || echo 5)}
-    file_label="$name lines, $mb MB"
 
     log "scan floor on $FILE"
     measure_once "$WORK" "$SCAN" "$FILE"
     [ "${CONSOLE%% *}" = "$lines" ] || die "scan counted '${CONSOLE%% *}' lines in $FILE, expected $lines"
-    scan_peak=$PEAK_MB
-    time_median "$WORK" 1 "$runs" "$SCAN" "$FILE"
-    scan_s=$MEDIAN
-    row "$file_label" "scan floor" "1 MiB reads + memchr" "$(fmt '%.3f' "$scan_s")" \
-        "$(fmt '%.0f' "$(mbps "$BYTES" "$scan_s")")" "$(fmt '%.1f' "$scan_peak")" "" ""
+    scan_peak=$PEAK_KB
+    time_runs "$WORK" 1 "$runs" "$SCAN" "$FILE"
+    row "$lines" scan "" "" "scan floor" "$scan_peak" "$TIMES" "" ""
 
     all=$((lines / N))
     for sections in "$all" 8; do
-        case_label=$([ "$sections" = "$all" ] && echo "all: M=$sections" || echo "M=$sections")
-        used=$((sections * N))
-        budget=$(calc "(8 * $used + 16e6) / 1e6")
+        case_name=$([ "$sections" = "$all" ] && echo all || echo "$sections")
         dir="$WORK/case_${lines}_${sections}"
         rm -rf "$dir"
-        mkdir -p "$dir"
-        # A short relative name keeps data_file within psd's 127 characters.
-        ln -s "$FILE" "$dir/samples.txt"
-        printf 'samples.txt %d %d %d report_psd.txt\n' "$HANNING" "$sections" "$N" >"$dir/config_psd.txt"
 
-        log "baseline, $name lines, nb_section=$sections"
-        # The baseline reads config_psd.txt too: it runs in a folder of its own so that the
-        # reports of the two never overwrite each other.
-        mkdir -p "$dir/baseline"
-        ln -s "$FILE" "$dir/baseline/samples.txt"
-        printf 'samples.txt %d %d %d report_baseline.txt\n' "$HANNING" "$sections" "$N" \
-            >"$dir/baseline/config_psd.txt"
-        measure_once "$dir/baseline" "$BASE"
-        base_peak=$PEAK_MB
-        cp "$dir/baseline/report_baseline.txt" "$dir/report_baseline.txt"
-        time_median "$dir/baseline" 0 "$runs" "$BASE"
-        base_s=$MEDIAN
-
-        log "psd, $name lines, nb_section=$sections"
-        measure_once "$dir" "$PSD"
-        [ -z "$CONSOLE" ] || die "psd failed in $dir: $CONSOLE"
-        psd_peak=$PEAK_MB
-        compare_with "$dir" report_psd.txt "$PSD_TOL"
-        psd_agreement=$AGREEMENT
-        PSD_WROTE=$([ "$psd_agreement" = "NO REPORT" ] && echo 0 || echo 1)
-        case "$psd_agreement" in agree*) ;; *) ALL_AGREE=0 ;; esac
-        time_median "$dir" 1 "$runs" "$PSD"
-        psd_s=$MEDIAN
-
-        psd_mbps=$(mbps "$BYTES" "$psd_s")
-        row "$file_label" "$case_label, $used samples" "**psd**" "$(fmt '%.3f' "$psd_s")" \
-            "$(fmt '%.0f' "$psd_mbps")" "$(fmt '%.1f' "$psd_peak") (budget $(fmt '%.1f' "$budget"))" \
-            "$(fmt '%.2f' "$(calc "$psd_s / $scan_s")")x scan" "$psd_agreement"
-        row "$file_label" "$case_label" "baseline" "$(fmt '%.3f' "$base_s")" \
-            "$(fmt '%.0f' "$(mbps "$BYTES" "$base_s")")" "$(fmt '%.1f' "$base_peak")" \
-            "psd $(fmt '%.1f' "$(calc "$base_s / $psd_s")")x faster" "reference"
-
-        sci_s=""
-        if [ "$HAVE_SCIPY" = 1 ]; then
-            log "numpy+scipy, $name lines, nb_section=$sections"
-            sci=("$PY" "$HERE/welch_psd.py" samples.txt "$HANNING" "$sections" "$N" report_scipy.txt)
-            measure_once "$dir" "${sci[@]}"
-            sci_peak=$PEAK_MB
-            compare_with "$dir" report_scipy.txt 1e-4
-            sci_agreement=$AGREEMENT
-            time_median "$dir" 0 "$runs" "${sci[@]}"
-            sci_s=$MEDIAN
-            row "$file_label" "$case_label" "numpy.loadtxt + scipy welch" "$(fmt '%.3f' "$sci_s")" \
-                "$(fmt '%.0f' "$(mbps "$BYTES" "$sci_s")")" "$(fmt '%.1f' "$sci_peak")" \
-                "psd $(fmt '%.1f' "$(calc "$sci_s / $psd_s")")x faster" "$sci_agreement"
+        reference_report=""
+        if [ -n "$REFERENCE" ]; then
+            run_folder "$dir/reference" report_psd.txt "$sections" "$N"
+            log "reference psd, $lines lines, nb_section=$sections"
+            measure_once "$dir/reference" "$REFERENCE"
+            reference_report="$dir/reference/report_psd.txt"
+        fi
+        baseline_report=""
+        if [ "$lines" -le "$PEERS_MAX_LINES" ]; then
+            log "baseline, $lines lines, nb_section=$sections"
+            run_folder "$dir/baseline" report_baseline.txt "$sections" "$N"
+            measure_once "$dir/baseline" "$BASE"
+            base_peak=$PEAK_KB
+            time_runs "$dir/baseline" 0 "$runs" "$BASE"
+            baseline_report="$dir/baseline/report_baseline.txt"
+            row "$lines" "$case_name" "$sections" "$N" baseline "$base_peak" "$TIMES" \
+                "$baseline_report" ""
         fi
 
-        if [ "$lines" = "$TARGET_LINES" ]; then
-            mem_ok=$([ "$psd_peak" != n/a ] && awk -v p="$psd_peak" -v b="$budget" 'BEGIN { print (p <= b) }' || echo 0)
-            if [ "$sections" = "$all" ]; then
-                r=$(calc "$base_s / $psd_s")
-                verdict "$(awk -v r="$r" -v t="$TARGET_SPEEDUP" 'BEGIN { print (r >= t) }')" \
-                    "all sections: psd at least ${TARGET_SPEEDUP}x faster than the baseline: $(fmt '%.1f' "$r")x ($(fmt '%.3f' "$psd_s") s vs $(fmt '%.3f' "$base_s") s)"
-                if [ -n "$sci_s" ]; then
-                    r=$(calc "$sci_s / $psd_s")
-                    verdict "$(awk -v r="$r" -v t="$TARGET_SPEEDUP" 'BEGIN { print (r >= t) }')" \
-                        "all sections: psd at least ${TARGET_SPEEDUP}x faster than numpy+scipy: $(fmt '%.1f' "$r")x ($(fmt '%.3f' "$psd_s") s vs $(fmt '%.3f' "$sci_s") s)"
-                else
-                    TARGETS+=("- **SKIP** all sections: psd at least ${TARGET_SPEEDUP}x faster than numpy+scipy (not installed)")
-                fi
-                verdict "$(awk -v r="$psd_mbps" -v t="$TARGET_MBPS" 'BEGIN { print (r >= t) }')" \
-                    "all sections: psd reads at least $TARGET_MBPS MB/s of sample text: $(fmt '%.0f' "$psd_mbps") MB/s"
-                verdict "$mem_ok" \
-                    "all sections: psd peak memory at most 8 B per used sample + 16 MB: $(fmt '%.1f' "$psd_peak") MB, budget $(fmt '%.1f' "$budget") MB"
-            else
-                r=$(calc "$psd_s / $scan_s")
-                verdict "$(awk -v r="$r" -v t="$TARGET_FLOOR_RATIO" 'BEGIN { print (r <= t) }')" \
-                    "nb_section $sections: psd within ${TARGET_FLOOR_RATIO}x the scan floor: $(fmt '%.2f' "$r")x ($(fmt '%.3f' "$psd_s") s vs $(fmt '%.3f' "$scan_s") s)"
-                verdict "$mem_ok" \
-                    "nb_section $sections: psd peak memory at most 8 B per used sample + 16 MB: $(fmt '%.1f' "$psd_peak") MB, budget $(fmt '%.1f' "$budget") MB"
-            fi
+        log "psd, $lines lines, nb_section=$sections"
+        run_folder "$dir/psd" report_psd.txt "$sections" "$N"
+        measure_once "$dir/psd" "$PSD"
+        [ -z "$CONSOLE" ] || die "psd failed in $dir/psd: $CONSOLE"
+        psd_peak=$PEAK_KB
+        time_runs "$dir/psd" 1 "$runs" "$PSD"
+        row "$lines" "$case_name" "$sections" "$N" psd "$psd_peak" "$TIMES" \
+            "$dir/psd/report_psd.txt" "$reference_report"
+
+        if [ "$HAVE_SCIPY" = 1 ] && [ "$lines" -le "$PEERS_MAX_LINES" ]; then
+            log "numpy+scipy, $lines lines, nb_section=$sections"
+            run_folder "$dir/scipy" report_scipy.txt "$sections" "$N"
+            sci=("$PY" "$HERE/welch_psd.py" samples.txt "$HANNING" "$sections" "$N" report_scipy.txt)
+            measure_once "$dir/scipy" "${sci[@]}"
+            sci_peak=$PEAK_KB
+            time_runs "$dir/scipy" 0 "$runs" "${sci[@]}"
+            row "$lines" "$case_name" "$sections" "$N" scipy "$sci_peak" "$TIMES" \
+                "$dir/scipy/report_scipy.txt" ""
         fi
     done
-done
-PSD_WROTE=1
-verdict "$ALL_AGREE" "every psd report agrees with the baseline's (relative $PSD_TOL on bins with non-negligible power)"
 
-# ---------------------------------------------------------------- report
+    if [ "$lines" -ge "$BIG_N" ]; then
+        log "psd, $lines lines, nb_section=0, N=$BIG_N (peak memory)"
+        dir="$WORK/case_${lines}_bign"
+        rm -rf "$dir"
+        run_folder "$dir/psd" report_psd.txt 0 "$BIG_N"
+        measure_once "$dir/psd" "$PSD"
+        [ -z "$CONSOLE" ] || die "psd failed in $dir/psd: $CONSOLE"
+        row "$lines" "large N" "$((lines / BIG_N))" "$BIG_N" psd "$PEAK_KB" "" \
+            "$dir/psd/report_psd.txt" ""
+    fi
+done
+
+# ---------------------------------------------------------------- summary
 commit=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo unknown)
 [ -z "$(git -C "$ROOT" status --porcelain 2>/dev/null)" ] || commit="$commit (uncommitted changes)"
-cpu=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo 2>/dev/null || true)
 compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "$BUILD/CMakeCache.txt")
-compiler=$("$compiler" --version 2>/dev/null | head -1 || echo "$compiler")
-timer=$([ "$HAVE_HYPERFINE" = 1 ] && echo "hyperfine $(hyperfine --version | cut -d' ' -f2)" || echo "repeated runs")
+command="bench/e2e/run.sh"
+[ "$QUICK" = 0 ] || command+=" --quick"
+[ -z "$RUNS" ] || command+=" --runs $RUNS"
+[ -z "$REFERENCE" ] || command+=" --reference $REFERENCE"
 {
-    echo "## End-to-end benchmark"
-    echo
-    echo "Command: \`bench/e2e/run.sh$([ "$QUICK" = 1 ] && echo " --quick")$([ -n "$RUNS" ] && echo " --runs $RUNS")\`" \
-        "on $(date -u '+%Y-%m-%d %H:%M UTC'), commit $commit, $BUILD_TYPE build ($compiler)," \
-        "$(nproc) cores (${cpu:-unknown CPU}), $(free -g | awk '/^Mem:/ { print $2 }') GB RAM."
-    echo "Indicative figures: a shared machine, sample file in the page cache."
-    echo "Times are medians ($timer; ${RUNS:+$RUNS runs per figure}${RUNS:-5 runs on 1M lines, 3 on 10M}), MB = 10^6 bytes," \
-        "MB/s = sample file bytes / median time, peak memory = maximum resident set size (/usr/bin/time -v)." \
-        "Sample files: seeded (seed $SEED), deltat $DELTAT, ~40 bytes per line. Every case: N = $N, hanning = $HANNING."
-    echo
-    echo "Baseline check (C baseline vs scipy welch, small files): $BASELINE_CHECK"
-    for note in "${NOTES[@]+"${NOTES[@]}"}"; do echo; echo "$note"; done
-    echo
-    echo "| file | case | program | median s | MB/s | peak MB | ratio | report vs baseline |"
-    echo "|---|---|---|---:|---:|---:|---|---|"
-    printf '%s\n' "${ROWS[@]}"
-    echo
-    if [ "$QUICK" = 1 ]; then
-        echo "### Targets, checked on the $(human_lines "$TARGET_LINES")-line file (--quick: the targets are set for 10M lines)"
-    else
-        echo "### Targets, checked on the $(human_lines "$TARGET_LINES")-line file"
-    fi
-    echo
-    printf '%s\n' "${TARGETS[@]}"
-} | tee "$OUT"
+    printf 'command\t%s\n' "$command"
+    printf 'date\t%s\n' "$(date -u '+%Y-%m-%d %H:%M UTC')"
+    printf 'commit\t%s\n' "$commit"
+    printf 'build_type\t%s\n' "$BUILD_TYPE"
+    printf 'compiler\t%s\n' "$("$compiler" --version 2>/dev/null | head -1 || echo "$compiler")"
+    printf 'cores\t%s\n' "$(nproc)"
+    printf 'cpu\t%s\n' "$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo 2>/dev/null | head -1)"
+    printf 'timer\t%s\n' "$([ "$HAVE_HYPERFINE" = 1 ] && hyperfine --version || echo "repeated runs")"
+    printf 'seed\t%s\n' "$SEED"
+    printf 'deltat\t%s\n' "$DELTAT"
+    printf 'hanning\t%s\n' "$HANNING"
+    printf 'quick\t%s\n' "$QUICK"
+    printf 'baseline_check\t%s\n' "$BASELINE_CHECK"
+    for note in "${NOTES[@]+"${NOTES[@]}"}"; do printf 'note\t%s\n' "$note"; done
+} >"$WORK/meta.tsv"
+"$PY_STD" "$HERE/summarize.py" "$WORK/meta.tsv" "$ROWS" | tee "$OUT"
 log "results written to $OUT"

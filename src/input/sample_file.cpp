@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "input/decimal.h"
+#include "input/line_count.h"
 #include "input/text_scan.h"
 #include "platform/text_to_double.h"
 
@@ -13,11 +14,6 @@ std::int32_t nbpoint_acqui = 0;
 float deltat = 0.0f;
 
 namespace {
-
-// A 199-byte line buffer: one read returns at most 198 characters, the line feed included. The
-// sample count of every stored result was made this way, so a line of 198 characters or more
-// still counts more than once.
-constexpr std::size_t read_limit = 198;
 
 // Byte source for the two pieces the probe converts: reads the stream block by block and folds a
 // CR LF pair into one line feed, also when the pair straddles two blocks.
@@ -66,69 +62,21 @@ std::size_t read_piece(PieceReader& in, char (&piece)[read_limit + 1]) {
     return n;
 }
 
-constexpr std::ptrdiff_t line_feed_stretch = 64;
-static_assert(2 * line_feed_stretch <= read_limit, "a line between two feeds must take one read");
-
-// The line feeds among line_feed_stretch bytes; a fixed-length loop the compiler turns into a few
-// vector compares.
-unsigned line_feeds_in_stretch(const char* p) {
-    unsigned char feeds = 0;
-    for (std::ptrdiff_t i = 0; i < line_feed_stretch; ++i)
-        feeds += p[i] == '\n';
-    return feeds;
-}
-
-// The line reader's count over the whole stream from its current position. A line of L characters
-// (CR LF folded) takes floor(L / 198) + 1 reads with its line feed and ceil(L / 198) without.
-// Stops early, returning a value above max_count, once the count exceeds max_count.
+// The line reader's count over the whole stream from its current position. Stops early,
+// returning a value above max_count, once the count exceeds max_count.
 std::uint64_t count_reads(std::FILE* stream, char* block, std::size_t block_size,
                           std::int32_t max_count, bool* error) {
-    std::uint64_t count = 0;
-    std::uint64_t pending = 0;  // bytes of the current line seen so far, before its line feed
-    char last = '\0';           // the byte before the current block, when pending > 0
+    LineCount count;
     for (;;) {
         const std::size_t got = std::fread(block, 1, block_size, stream);
-        const char* p = block;
-        const char* const end = block + got;
-        while (p != end) {
-            const void* found = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
-            if (!found) {
-                pending += static_cast<std::uint64_t>(end - p);
-                last = end[-1];
-                break;
-            }
-            const char* lf = static_cast<const char*>(found);
-            std::uint64_t length = pending + static_cast<std::uint64_t>(lf - p);
-            const char before = lf != p ? lf[-1] : last;
-            if (length > 0 && before == '\r') --length;
-            count += 1 + length / read_limit;
-            pending = 0;
-            p = lf + 1;
-            // At the start of a line: while every stretch of line_feed_stretch bytes holds a line
-            // feed, every line ending there is shorter than two stretches, far below one read,
-            // so each line feed counts one read and the stretch is counted in one go.
-            const char* q = p;
-            while (end - q >= line_feed_stretch) {
-                const unsigned feeds = line_feeds_in_stretch(q);
-                if (feeds == 0) break;
-                count += feeds;
-                q += line_feed_stretch;
-            }
-            if (q != p) {
-                // Back to the start of the line in progress, after the last stretch's last feed.
-                while (q[-1] != '\n')
-                    --q;
-                p = q;
-            }
-        }
-        if (count > static_cast<std::uint64_t>(max_count)) return count;
+        count_lines(count, block, block + got);
+        if (count.reads > static_cast<std::uint64_t>(max_count)) return count.reads;
         if (got < block_size) {
             *error = std::ferror(stream) != 0;
             break;
         }
     }
-    // A last line without a line feed; a CR at the very end is an ordinary character.
-    return count + (pending + read_limit - 1) / read_limit;
+    return final_line_count(count);
 }
 
 }  // namespace

@@ -1,4 +1,8 @@
-// Sample file probe and loader.
+// Sample file probe and loader: the whole-record, two-pass reading.
+//
+// psd itself reads a sample file in one pass (sample_stream.h); these functions read it the way
+// the original program did, every sample into memory, and remain as the reference that the one
+// pass is tested against on well-formed files.
 //
 // A sample file holds one sample per line: time stamp, voltage, current, separated by white space.
 // The probe sizes the file and takes the sampling interval from its first two time stamps; the

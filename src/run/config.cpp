@@ -2,52 +2,79 @@
 
 namespace {
 
+// The configuration's characters, with room to give back the few read while looking for a byte
+// order mark that was not one.
+struct Source {
+    std::FILE* stream;
+    int held[3];
+    int held_count = 0;
+
+    int get() { return held_count > 0 ? held[--held_count] : std::getc(stream); }
+};
+
+// Skips a UTF-8 byte order mark at the start of the file: an editor's mark is no part of the
+// first name.
+void skip_byte_order_mark(Source& in) {
+    static const int mark[3] = {0xEF, 0xBB, 0xBF};
+    int seen[3];
+    int count = 0;
+    while (count < 3) {
+        seen[count] = std::getc(in.stream);
+        if (seen[count] != mark[count]) break;
+        ++count;
+    }
+    if (count == 3) return;
+    // Give back what was read, the last character first out last.
+    for (int i = count; i >= 0; --i)
+        in.held[in.held_count++] = seen[i];
+}
+
 bool is_space(int c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
 // Skips white space; returns the first other character, or EOF.
-int skip_space(std::FILE* stream) {
+int skip_space(Source& in) {
     int c;
     do
-        c = std::getc(stream);
+        c = in.get();
     while (is_space(c));
     return c;
 }
 
-ConfigFault end_fault(std::FILE* stream) {
-    return std::ferror(stream) ? ConfigFault::read_error : ConfigFault::missing_field;
+ConfigFault end_fault(const Source& in) {
+    return std::ferror(in.stream) ? ConfigFault::read_error : ConfigFault::missing_field;
 }
 
 // A "%s" field that must fit a file name.
-ConfigFault read_name(std::FILE* stream, std::string& name) {
-    int c = skip_space(stream);
-    if (c == EOF) return end_fault(stream);
+ConfigFault read_name(Source& in, std::string& name) {
+    int c = skip_space(in);
+    if (c == EOF) return end_fault(in);
     name.clear();
-    for (; c != EOF && !is_space(c); c = std::getc(stream)) {
+    for (; c != EOF && !is_space(c); c = in.get()) {
         if (name.size() == max_name_length) return ConfigFault::name_too_long;
         name.push_back(static_cast<char>(c));
     }
-    return std::ferror(stream) ? ConfigFault::read_error : ConfigFault::none;
+    return std::ferror(in.stream) ? ConfigFault::read_error : ConfigFault::none;
 }
 
 // A "%d" field, but whole: the sign and digits must make up the entire token ("12abc" and "8.5"
 // are refused where a scan would take 12 and 8 and leave the rest for the next field).
-ConfigFault read_integer(std::FILE* stream, std::int32_t& value) {
-    int c = skip_space(stream);
-    if (c == EOF) return end_fault(stream);
+ConfigFault read_integer(Source& in, std::int32_t& value) {
+    int c = skip_space(in);
+    if (c == EOF) return end_fault(in);
     const bool negative = c == '-';
-    if (c == '+' || c == '-') c = std::getc(stream);
+    if (c == '+' || c == '-') c = in.get();
     // The magnitude saturates just past the 32-bit range, so any run of digits is safe.
     constexpr std::int64_t past_range = std::int64_t{INT32_MAX} + 2;
     std::int64_t magnitude = 0;
     bool any_digit = false;
-    for (; c >= '0' && c <= '9'; c = std::getc(stream)) {
+    for (; c >= '0' && c <= '9'; c = in.get()) {
         any_digit = true;
         magnitude = magnitude * 10 + (c - '0');
         if (magnitude > past_range) magnitude = past_range;
     }
-    if (std::ferror(stream)) return ConfigFault::read_error;
+    if (std::ferror(in.stream)) return ConfigFault::read_error;
     if (!any_digit || (c != EOF && !is_space(c))) return ConfigFault::not_whole_number;
     const std::int64_t signed_value = negative ? -magnitude : magnitude;
     if (signed_value < INT32_MIN || signed_value > INT32_MAX) return ConfigFault::not_whole_number;
@@ -67,11 +94,13 @@ std::optional<RunConfig> read_run_config(std::FILE* stream, ConfigProblem* probl
         *problem = {fault, field};
         return false;
     };
-    if (check(read_name(stream, config.data_file), "data_file") &&
-        check(read_integer(stream, config.hanning), "hanning") &&
-        check(read_integer(stream, config.nb_section), "nb_section") &&
-        check(read_integer(stream, config.nbpoint_section), "nbpoint_section") &&
-        check(read_name(stream, config.output_file), "output_file"))
+    Source in{stream, {}, 0};
+    skip_byte_order_mark(in);
+    if (check(read_name(in, config.data_file), "data_file") &&
+        check(read_integer(in, config.hanning), "hanning") &&
+        check(read_integer(in, config.nb_section), "nb_section") &&
+        check(read_integer(in, config.nbpoint_section), "nbpoint_section") &&
+        check(read_name(in, config.output_file), "output_file"))
         return config;
     return std::nullopt;
 }

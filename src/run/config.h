@@ -3,6 +3,7 @@
 // The file is read as the scan format "%s %d %d %d %s\n" would read it: two whitespace-free
 // names around three decimal integers, separated by any white space; nothing after the fifth
 // field is read. Unlike a bare scan, a malformed file is detected, so no field is ever undefined.
+// A UTF-8 byte order mark at the very start, as some editors write one, is skipped.
 #pragma once
 
 #include <cstdint>

@@ -13,6 +13,10 @@
 // ends the process with status 1.
 [[noreturn]] void pause_and_exit(const std::string& message);
 
+// Makes folder the current directory for the run. Returns nothing on success, otherwise the
+// failure's message, beginning with a line feed.
+std::optional<std::string> enter_folder(const std::string& folder);
+
 // Runs the analysis in the current directory. Returns nothing on success (the report written),
 // otherwise the failure's message lines, concatenated, each beginning with a line feed.
 std::optional<std::string> run_psd();

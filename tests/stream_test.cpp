@@ -1,0 +1,315 @@
+// The one pass over a sample file: the sample-line rule, the line count and the sections it hands
+// over, held against the whole-record probe, loader and estimator it replaces.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "input/sample_file.h"
+#include "input/sample_line.h"
+#include "input/sample_stream.h"
+#include "input/text_scan.h"
+#include "spectrum/estimator.h"
+
+namespace {
+
+struct FileCloser {
+    void operator()(std::FILE* stream) const { std::fclose(stream); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+File stream_of(const std::string& bytes) {
+    File stream(std::tmpfile());
+    std::fwrite(bytes.data(), 1, bytes.size(), stream.get());
+    std::rewind(stream.get());
+    return stream;
+}
+
+std::uint32_t bits(float value) {
+    std::uint32_t b;
+    std::memcpy(&b, &value, sizeof b);
+    return b;
+}
+
+// Lines beside their verdict: a sample line or not. The values of a sample line are strtod's.
+struct LineCase {
+    std::string line;  // without its line feed
+    bool sample;
+};
+const std::string long_number = "1." + std::string(191, '0');  // "0 1 " + it: 197 characters
+// clang-format off
+const LineCase line_cases[] = {
+    {"0 1 1", true},
+    {"0.000000e+00  1.234e-03  -5.6e-09", true},
+    {"  1e-3\t5 5\t ", true},                          // blanks and tabs anywhere between
+    {"+7 .5 -1.5e-3", true},
+    {"12 -0 5.", true},
+    {"123456789012.5 1 1", true},                      // digit runs longer than a word
+    {"0.00000000000000001E+0000000003 1 1", true},
+    {"12345678e 1 1", false},
+    {"0x1p-3 inf nan", true},                          // every form strtod reads whole
+    {"3600 INFINITY -NaN(1)", true},
+    {"0\v1\f1", true},                                 // white space as isspace sees it
+    {"0 1 1\r", true},                                 // CR LF line end
+    {"0 1 " + long_number, true},                      // 197 characters
+    {"0 1 " + long_number + "0", false},               // 198
+    {"0 1 1\r\r", true},                               // a CR is white space too
+    {"0.0,1.2e-3,4e-9", false},                        // comma-separated
+    {"0,1;1,2e-3;4e-9", false},                        // semicolons, comma decimals
+    {"0,000000e+00\t1,200000e-03\t4,000000e-09", false},  // tabs, comma decimals
+    {"0 1 1 1", false},                                // a fourth column
+    {"0 1", false},
+    {"Time Vf Im", false},                             // a header
+    {"12:00:01 1.2e-3 4e-9", false},                   // a clock time
+    {"0 1.5V 1", false},
+    {"0 2e 1", false},
+    {"0 - 1", false},
+    {"0 1,5 1", false},
+    {"", false},                                       // blank
+    {" \t ", false},
+    {std::string("0 1\0 1", 6), false},                // a NUL byte
+    {"\xEF\xBB\xBF" "0 1 1", false},                   // a byte order mark not at the file start
+};
+// clang-format on
+
+}  // namespace
+
+TEST(SampleLine, TakesExactlyThreeWholeNumbersInFewerThan198Characters) {
+    for (const LineCase& c : line_cases) {
+        SCOPED_TRACE('"' + c.line + '"');
+        SampleValues slow{};
+        const bool verdict =
+            read_sample_line(c.line.data(), c.line.data() + c.line.size(), true, &slow);
+        EXPECT_EQ(verdict, c.sample);
+        // The fast path in a padded block either settles the line the same way or leaves it.
+        std::string padded = c.line + "\n" + std::string(text_padding, 'x');
+        SampleValues fast{};
+        const char* end = read_plain_sample_line(padded.data(), &fast);
+        if (end != nullptr) {
+            EXPECT_TRUE(c.sample);
+            EXPECT_EQ(end, padded.data() + c.line.size());
+            EXPECT_EQ(bits(fast.voltage), bits(slow.voltage));
+            EXPECT_EQ(bits(fast.current), bits(slow.current));
+        }
+        if (!verdict) continue;
+        char time[256], volt[256], curr[256];
+        ASSERT_EQ(std::sscanf(c.line.c_str(), "%255s %255s %255s", time, volt, curr), 3);
+        EXPECT_EQ(bits(slow.voltage), bits(static_cast<float>(std::strtod(volt, nullptr))));
+        EXPECT_EQ(bits(slow.current), bits(static_cast<float>(std::strtod(curr, nullptr))));
+    }
+    // 197 characters and a CR: without a line feed after it (a last line) the CR is the 198th
+    // character; before a line feed it is part of the line end.
+    const std::string line = "0 1 " + long_number + "\r";
+    SampleValues values;
+    EXPECT_FALSE(read_sample_line(line.data(), line.data() + line.size(), false, &values));
+    EXPECT_TRUE(read_sample_line(line.data(), line.data() + line.size(), true, &values));
+}
+
+namespace {
+
+// What a whole pass gave.
+struct Pass {
+    SampleStatus status = SampleStatus::ok;
+    std::uint64_t count = 0;
+    float deltat = 0.0f;
+    BadLine bad_line;
+    std::int64_t sections = 0;
+    std::vector<float> psd_v, psd_i;
+};
+
+// Runs the pass over bytes with sections of n points, used lines as set_used_lines takes them,
+// and sums the sections handed over as the driver does.
+Pass run_pass(const std::string& bytes, std::uint32_t n, std::uint64_t used, std::size_t block,
+              std::int32_t hanning = 1) {
+    Pass pass;
+    File file = stream_of(bytes);
+    SampleStream s;
+    pass.status = start_samples(s, file.get(), n, block);
+    pass.deltat = s.deltat;
+    pass.bad_line = s.bad_line;
+    pass.count = s.count;
+    if (pass.status != SampleStatus::ok) return pass;
+    set_used_lines(s, used);
+    std::vector<double> window(n);
+    std::vector<float> spectrum(n + 2);
+    pass.psd_v.resize(n / 2 + 1);
+    pass.psd_i.resize(n / 2 + 1);
+    start_psd(hanning, n, window.data(), pass.psd_v.data(), pass.psd_i.data());
+    while ((pass.status = next_section(s)) == SampleStatus::section_ready) {
+        add_section(hanning, n, window.data(), s.section_v, s.section_i, spectrum.data(),
+                    pass.psd_v.data(), pass.psd_i.data());
+        ++pass.sections;
+    }
+    pass.count = s.count;
+    pass.bad_line = s.bad_line;
+    if (pass.sections > 0)
+        finish_psd(hanning, static_cast<std::int32_t>(pass.sections), n, pass.deltat,
+                   pass.psd_v.data(), pass.psd_i.data());
+    return pass;
+}
+
+// A well-formed record of about `lines` sample lines in the forms recorders write (fixed seed),
+// then lines a run must only count: long ones, blank ones, a header, no final line feed.
+std::string seeded_record(std::uint32_t seed, int lines) {
+    std::mt19937 rng(seed);
+    auto pick = [&rng](unsigned n) { return rng() % n; };
+    auto number = [&](int j) -> std::string {
+        char text[64];
+        const double value = std::ldexp(static_cast<double>(rng()) - 2147483648.0, -30);
+        switch (pick(8)) {
+            case 0:
+                std::snprintf(text, sizeof text, "%d", static_cast<int>(pick(2000)) - 1000);
+                break;
+            case 1:
+                std::snprintf(text, sizeof text, "%a", value);
+                break;
+            case 2:
+                std::snprintf(text, sizeof text, "%.25g", value);  // beyond the fast path
+                break;
+            case 3:
+                std::snprintf(text, sizeof text, "%+.3E", value * 1e-9);
+                break;
+            default:
+                std::snprintf(text, sizeof text, j % 2 ? "%.9g" : "%.6e", value);
+        }
+        return text;
+    };
+    std::string file;
+    for (int j = 0; j < lines; ++j) {
+        const char* gap = pick(6) == 0 ? "\t" : pick(5) == 0 ? " \t  " : " ";
+        file += (pick(9) == 0 ? " " : "") + std::to_string(j) + "e-3" + gap + number(j) + gap +
+                number(j) + (pick(7) == 0 ? " " : "") + (pick(4) == 0 ? "\r\n" : "\n");
+    }
+    file += std::string(500, '7') + "\n\nTime Vf Im\n1,5;2\r\n" + std::string(198, ' ');
+    return file;
+}
+
+}  // namespace
+
+TEST(SampleStream, GivesTheWholeRecordReadersReportBitForBitWhereverBlocksEnd) {
+    // The probe, loader and estimate_psd over all samples in memory are the two-pass reading this
+    // pass replaces; on well-formed files both must give the same count, interval and densities.
+    const struct {
+        std::uint32_t seed;
+        int lines;
+        std::int32_t n, m;  // m 0: as many sections as fit
+    } cases[] = {{1, 1030, 8, 128}, {2, 1000, 64, 0}, {3, 700, 2, 350}, {4, 4100, 1024, 0}};
+    for (const auto& c : cases) {
+        const std::string bytes = seeded_record(c.seed, c.lines);
+        File old_file = stream_of(bytes);
+        const std::int32_t count = DetecteESA400(old_file.get());
+        const float old_deltat = deltat;
+        const std::int32_t m = c.m != 0 ? c.m : count / c.n;
+        std::vector<float> voltage(m * c.n), current(m * c.n);
+        ASSERT_TRUE(load_samples(old_file.get(), m * c.n, voltage.data(), current.data()));
+        for (std::int32_t hanning : {0, 1}) {
+            std::vector<double> section_v(c.n), section_i(c.n);
+            std::vector<float> spectrum(c.n + 2), psd_v(c.n / 2 + 1), psd_i(c.n / 2 + 1);
+            estimate_psd(hanning, m, c.n, voltage.data(), current.data(), old_deltat,
+                         section_v.data(), section_i.data(), spectrum.data(), psd_v.data(),
+                         psd_i.data());
+            for (std::size_t block : {1, 2, 7, 197, 198, 199, 4093, 1 << 20}) {
+                SCOPED_TRACE("seed " + std::to_string(c.seed) + ", hanning " +
+                             std::to_string(hanning) + ", block " + std::to_string(block));
+                const Pass pass = run_pass(
+                    bytes, c.n, c.m != 0 ? std::uint64_t(m) * c.n : UINT64_MAX, block, hanning);
+                ASSERT_EQ(pass.status, SampleStatus::ok);
+                EXPECT_EQ(pass.count, static_cast<std::uint64_t>(count));
+                EXPECT_EQ(bits(pass.deltat), bits(old_deltat));
+                ASSERT_EQ(pass.sections, m);
+                // nb_section 0 converts on past the last whole section and finds the lines
+                // after the record, but only beyond the sections it uses.
+                EXPECT_TRUE(pass.bad_line.number == 0 ||
+                            pass.bad_line.number > std::uint64_t(m) * c.n);
+                for (int k = 0; k <= c.n / 2; ++k) {
+                    ASSERT_EQ(bits(pass.psd_v[k]), bits(psd_v[k])) << "bin " << k;
+                    ASSERT_EQ(bits(pass.psd_i[k]), bits(psd_i[k])) << "bin " << k;
+                }
+            }
+        }
+    }
+}
+
+TEST(SampleStream, FindsTheFirstLineThatIsNotASampleAndCountsOn) {
+    const std::string good = "0 1 1\n1 2 1\n2 3 1\n3 4 3\n";
+    const std::string long_line = std::string(150, '1') + " " + std::string(150, '2');
+    const struct {
+        std::string file;
+        std::uint64_t used;
+        SampleStatus status;
+        std::uint64_t count, line;  // line 0: none
+        bool too_long;
+        std::string start;
+    } cases[] = {
+        {good, 4, SampleStatus::ok, 4, 0, false, ""},
+        {"\xEF\xBB\xBF" + good, 4, SampleStatus::ok, 4, 0, false, ""},  // no text of line 1
+        {"Time Vf Im\n" + good, 4, SampleStatus::first_lines_bad, 2, 1, false, "Time Vf Im"},
+        {"0 1 1\n\n" + good, 4, SampleStatus::first_lines_bad, 2, 2, false, ""},
+        {long_line + "\n" + good, 4, SampleStatus::first_lines_bad, 2, 1, true,
+         long_line.substr(0, bad_line_shown)},
+        {"0 1 1\r1 2 1\r", 4, SampleStatus::fewer_than_two, 1, 1, false, "0 1 1\r1 2 1\r"},
+        {std::string(198, '1'), 4, SampleStatus::fewer_than_two, 1, 1, true,
+         std::string(bad_line_shown, '1')},
+        {std::string(199, '1'), 4, SampleStatus::first_lines_bad, 2, 1, true,
+         std::string(bad_line_shown, '1')},
+        {"0 1 1\n", 4, SampleStatus::fewer_than_two, 1, 0, false, ""},
+        {"", 4, SampleStatus::fewer_than_two, 0, 0, false, ""},
+        {good + "4 1,5 1\n" + long_line + "\n", 4, SampleStatus::ok, 7, 0, false, ""},
+        {good + "4 1,5 1\n" + long_line + "\n", 6, SampleStatus::ok, 7, 5, false, "4 1,5 1"},
+        {good + "4 1 1\r\n" + long_line + "\r\n5 1 1", 6, SampleStatus::ok, 8, 6, true,
+         long_line.substr(0, bad_line_shown)},
+        {good + "4 1 1\n" + long_line, 8, SampleStatus::ok, 7, 6, true,
+         long_line.substr(0, bad_line_shown)},  // at the end, without a line feed
+        {good + "4 1 1\n\n", 8, SampleStatus::ok, 6, 6, false, ""},
+        {good + "4 1 1\n5 1 1", 6, SampleStatus::ok, 6, 0, false, ""},
+        {good + "4 1 1\n5 1 1 x", 6, SampleStatus::ok, 6, 6, false, "5 1 1 x"},
+        {good, 0, SampleStatus::ok, 4, 0, false, ""},  // only counted
+        {good + long_line, 0, SampleStatus::ok, 6, 0, false, ""},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t block : {1, 3, 64, 1 << 20}) {
+            SCOPED_TRACE('"' + c.file.substr(0, 40) + "\", used " + std::to_string(c.used) +
+                         ", block " + std::to_string(block));
+            const Pass pass = run_pass(c.file, 2, c.used, block);
+            EXPECT_EQ(pass.status, c.status);
+            // Past a bad line 1 or 2 the pass counts no further than it must to tell the two
+            // failures apart.
+            if (c.status == SampleStatus::first_lines_bad) {
+                EXPECT_GE(pass.count, 2u);
+            } else {
+                EXPECT_EQ(pass.count, c.count);
+            }
+            EXPECT_EQ(pass.bad_line.number, c.line);
+            if (c.line == 0) continue;
+            EXPECT_EQ(pass.bad_line.too_long, c.too_long);
+            EXPECT_EQ(pass.bad_line.start, c.start);
+        }
+    }
+}
+
+TEST(SampleStream, TakesTheIntervalFromLinesOneAndTwoAndStopsAtTheCountLimit) {
+    File file = stream_of("\xEF\xBB\xBF  3600 0 0\r\n3600.5 0 0\r\n3601 0 0\n");
+    SampleStream s;
+    ASSERT_EQ(start_samples(s, file.get(), 2, 5), SampleStatus::ok);
+    EXPECT_EQ(s.deltat, 0.5f);
+    set_used_lines(s, 0);
+    EXPECT_EQ(next_section(s), SampleStatus::ok);
+    EXPECT_EQ(s.count, 3u);
+
+    for (std::uint64_t used : {std::uint64_t{0}, UINT64_MAX}) {
+        File longer = stream_of("0 0 0\n1 0 0\n2 0 0\n3 0 0\n4 0 0\n");
+        ASSERT_EQ(start_samples(s, longer.get(), 2, 4, 4), SampleStatus::ok);
+        set_used_lines(s, used);
+        SampleStatus status;
+        while ((status = next_section(s)) == SampleStatus::section_ready) {
+        }
+        EXPECT_EQ(status, SampleStatus::too_many_lines) << used;
+    }
+}
