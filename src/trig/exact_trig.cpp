@@ -1,6 +1,8 @@
 #include "trig/exact_trig.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -130,7 +132,9 @@ Dd reduce(double x, int* quadrant) {
 
 }  // namespace
 
-double exact_sin(double x) {
+namespace {
+
+double evaluate_sin(double x) {
     int quadrant = 0;
     const Dd r = reduce(x, &quadrant);
     switch (quadrant) {
@@ -143,6 +147,30 @@ double exact_sin(double x) {
         default:
             return -cos_reduced(r).hi;
     }
+}
+
+// The transforms ask for the same few sines (two per stage) for every section of a run, and the
+// double-double evaluation costs about as much as transforming a short section. A small
+// direct-mapped table of the last results keeps it out of the per-section cost; the value is the
+// same whether it comes from the table or not.
+constexpr int memo_bits = 6;
+struct MemoEntry {
+    std::uint64_t key = 0x7ff8000000000bad;  // a NaN: never an argument
+    double value = 0.0;
+};
+thread_local MemoEntry sin_memo[1 << memo_bits];
+
+}  // namespace
+
+double exact_sin(double x) {
+    std::uint64_t key;
+    std::memcpy(&key, &x, sizeof key);
+    MemoEntry& entry = sin_memo[(key * 0x9e3779b97f4a7c15u) >> (64 - memo_bits)];
+    if (entry.key != key) {
+        entry.value = evaluate_sin(x);
+        entry.key = key;
+    }
+    return entry.value;
 }
 
 double exact_cos(double x) {
