@@ -18,20 +18,6 @@
 
 namespace {
 
-// A stream at its start holding exactly these bytes.
-File stream_of(const std::string& bytes) {
-    File stream(std::tmpfile());
-    std::fwrite(bytes.data(), 1, bytes.size(), stream.get());
-    std::rewind(stream.get());
-    return stream;
-}
-
-std::uint32_t bits(float value) {
-    std::uint32_t b;
-    std::memcpy(&b, &value, sizeof b);
-    return b;
-}
-
 std::string chars(std::size_t n, char c = 'x') {
     return std::string(n, c);
 }

@@ -17,26 +17,9 @@
 #include "input/sample_stream.h"
 #include "input/text_scan.h"
 #include "spectrum/estimator.h"
+#include "test_support.h"
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* stream) const { std::fclose(stream); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-File stream_of(const std::string& bytes) {
-    File stream(std::tmpfile());
-    std::fwrite(bytes.data(), 1, bytes.size(), stream.get());
-    std::rewind(stream.get());
-    return stream;
-}
-
-std::uint32_t bits(float value) {
-    std::uint32_t b;
-    std::memcpy(&b, &value, sizeof b);
-    return b;
-}
 
 // Lines beside their verdict: a sample line or not. The values of a sample line are strtod's.
 struct LineCase {

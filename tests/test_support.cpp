@@ -19,6 +19,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -322,3 +323,16 @@ RunResult run_psd_with(const std::string& dir, const std::vector<std::string>& a
     return result;
 }
 #endif
+
+File stream_of(const std::string& bytes) {
+    File stream(std::tmpfile());
+    std::fwrite(bytes.data(), 1, bytes.size(), stream.get());
+    std::rewind(stream.get());
+    return stream;
+}
+
+std::uint32_t bits(float value) {
+    std::uint32_t b;
+    std::memcpy(&b, &value, sizeof b);
+    return b;
+}

@@ -32,6 +32,11 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// A temporary stream at its start holding exactly these bytes.
+File stream_of(const std::string& bytes);
+// The bit pattern of a float, for comparisons that must hold to the last bit.
+std::uint32_t bits(float value);
+
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
 // Whether anything of that name exists, a dangling link included.
