@@ -83,6 +83,12 @@ std::string unknown_structure(const std::string& data_file) {
            " has fewer than two lines.\n";
 }
 
+std::string cannot_create(const std::string& output_file) {
+    return "\nThe file " + output_file +
+           " cannot be created. Check that its folder exists and can be written, or change "
+           "output_file in config_psd.txt.\n";
+}
+
 std::string same_file_message(const std::string& output_file, const std::string& other) {
     return "\nThe output_file " + output_file + " is the same file as " + other +
            ": the report would replace it. Give another output_file in config_psd.txt.\n";
@@ -296,14 +302,10 @@ std::optional<std::string> run_steps() {
         case ReportStatus::written:
             return std::nullopt;
         case ReportStatus::cannot_create:
-            return "\nThe file " + output_file +
-                   " cannot be created. Check that its folder exists and can be written, or "
-                   "change output_file in config_psd.txt.\n";
+            return cannot_create(output_file);
         case ReportStatus::held_open:
-            return "\nThe file " + output_file +
-                   " cannot be created. Check that its folder exists and can be written, or "
-                   "change output_file in config_psd.txt.\nAnother program holds it open: close "
-                   "it there, then run psd again.\n";
+            return cannot_create(output_file) +
+                   "Another program holds it open: close it there, then run psd again.\n";
         case ReportStatus::write_failed:
             return "\nThe file " + output_file +
                    " could not be written completely; the disk may be full.\n";
