@@ -3,7 +3,7 @@
 #include <cmath>
 #include <utility>
 
-#include "trig/exact_trig.h"
+#include "fft/twiddle.h"
 
 namespace {
 
@@ -49,9 +49,7 @@ void butterflies(T* data, std::uint32_t len, std::int32_t sign) {
         const std::uint32_t stride = s << 1;
         const double theta =
             static_cast<double>(sign) * (6.28318530717959 / static_cast<double>(s));
-        const double sh = exact_sin(theta * 0.5);
-        const double alpha = (sh * -2.0) * sh;
-        const double beta = exact_sin(theta);
+        const auto [alpha, beta] = twiddle_step(theta);
         double w_re = 1.0;
         double w_im = 0.0;
         // Twiddle by twiddle across the whole array, not butterfly group by group: the factor
@@ -91,9 +89,7 @@ void separate(T* data, std::uint32_t n, std::int32_t sign,
         c = 0.5;
         theta = -theta;
     }
-    const double sh = exact_sin(theta * 0.5);
-    const double alpha = (sh * -2.0) * sh;
-    const double beta = exact_sin(theta);
+    const auto [alpha, beta] = twiddle_step(theta);
     // Bin 0 and bin n/4 need no separation, so the factor starts at bin 1's, exp(i theta).
     double w_re = alpha + 1.0;
     double w_im = beta;

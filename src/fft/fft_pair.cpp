@@ -6,7 +6,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "trig/exact_trig.h"
+#include "fft/twiddle.h"
 
 // Working layout. A complex point p of each array occupies the same two elements, 2p+1 and 2p+2,
 // in both arrays. While the transform runs, those two elements of the first array hold the point's
@@ -163,9 +163,7 @@ void butterflies_in_lanes(double* a, double* b, std::uint32_t len, std::int32_t 
         const std::uint32_t stride = s << 1;
         const double theta =
             static_cast<double>(sign) * (6.28318530717959 / static_cast<double>(s));
-        const double sh = exact_sin(theta * 0.5);
-        const double alpha = (sh * -2.0) * sh;
-        const double beta = exact_sin(theta);
+        const auto [alpha, beta] = twiddle_step(theta);
         double w_re = 1.0;
         double w_im = 0.0;
         for (std::uint32_t q0 = 1; q0 < s; q0 += 2 * kTwiddleBlock) {
@@ -224,9 +222,7 @@ void drealft_pair(double* a, double* b, std::uint32_t n) {
     const Lanes c_lanes = splat(c);
     const Lanes minus_c = splat(-c);
     const double theta = 3.141592653589793 / static_cast<double>(n >> 1);
-    const double sh = exact_sin(theta * 0.5);
-    const double alpha = (sh * -2.0) * sh;
-    const double beta = exact_sin(theta);
+    const auto [alpha, beta] = twiddle_step(theta);
     double w_re = alpha + 1.0;
     double w_im = beta;
     const std::uint32_t last = n >> 2;

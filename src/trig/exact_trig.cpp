@@ -130,14 +130,12 @@ Dd reduce(double x, int* quadrant) {
     return r;
 }
 
-}  // namespace
-
-namespace {
-
-double evaluate_sin(double x) {
+// sin(x + quarter_turns * pi/2): the sine is quarter turn 0, the cosine quarter turn 1. Each
+// quadrant of the reduced argument takes the sine or cosine series, with its sign.
+double evaluate(double x, int quarter_turns) {
     int quadrant = 0;
     const Dd r = reduce(x, &quadrant);
-    switch (quadrant) {
+    switch ((quadrant + quarter_turns) & 3) {
         case 0:
             return sin_reduced(r).hi;
         case 1:
@@ -167,23 +165,12 @@ double exact_sin(double x) {
     std::memcpy(&key, &x, sizeof key);
     MemoEntry& entry = sin_memo[(key * 0x9e3779b97f4a7c15u) >> (64 - memo_bits)];
     if (entry.key != key) {
-        entry.value = evaluate_sin(x);
+        entry.value = evaluate(x, 0);
         entry.key = key;
     }
     return entry.value;
 }
 
 double exact_cos(double x) {
-    int quadrant = 0;
-    const Dd r = reduce(x, &quadrant);
-    switch (quadrant) {
-        case 0:
-            return cos_reduced(r).hi;
-        case 1:
-            return -sin_reduced(r).hi;
-        case 2:
-            return -cos_reduced(r).hi;
-        default:
-            return sin_reduced(r).hi;
-    }
+    return evaluate(x, 1);
 }
