@@ -49,7 +49,9 @@ if (ARGC >= 3 && strlen(ARG3) > 0) {
     if (GPVAL_SYSTEM_ERRNO != 0 || strlen(bands) == 0) {
         print "psd-plot: note: psd-summary could not be run, so no confidence bands are drawn"
     } else {
-        eval bands
+        # The first line holds the assignments; the bins follow it.
+        newline = strstrt(bands, "\n")
+        eval (newline > 0 ? bands[1:newline - 1] : bands)
     }
 }
 have_bands = density_low == density_low

@@ -26,7 +26,8 @@ const char* const usage_text =
     "  --samples FILE          the sample file (one REPORT only)\n"
     "  --no-samples            skip the sample file checks\n"
     "  --csv                   one CSV row per report, after a header line\n"
-    "  --plot-data             one line of gnuplot assignments per report (used by psd-plot)\n"
+    "  --plot-data             what psd-plot draws: a line of gnuplot assignments, then the\n"
+    "                          bins (one report only)\n"
     "  --help                  this text\n"
     "\n"
     "Exit status: 0 when every report was summarised, 1 when any report or sample file could\n"
@@ -114,6 +115,8 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
         }
     }
     if (args->reports.empty()) return usage_error("no report given");
+    if (args->output == Output::plot_data && args->reports.size() > 1)
+        return usage_error("--plot-data draws one report; give one REPORT");
     if (!args->options.samples.empty() && args->reports.size() > 1)
         return usage_error("--samples names the sample file of one report; give one REPORT");
     // The plot needs only what the report itself holds.

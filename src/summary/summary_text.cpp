@@ -181,13 +181,53 @@ std::string csv_row(const Summary& s, double level) {
     return row;
 }
 
+namespace {
+
+// A gnuplot string literal: in single quotes gnuplot takes every character as it stands but the
+// quote itself, written twice. Nothing in a report's name can then reach gnuplot as a command.
+std::string gnuplot_text(const std::string& text) {
+    std::string quoted = "'";
+    for (char c : text) {
+        if (c == '\'') quoted += '\'';
+        quoted += c;
+    }
+    return quoted + "'";
+}
+
+bool is_usable(double value) {
+    return value > 0 && std::isfinite(value);
+}
+
+}  // namespace
+
 std::string plot_data(const Summary& s, double level) {
     // gnuplot reads NaN as its own variable of that name.
     auto value = [](double v) { return std::isfinite(v) ? format("%.9g", v) : std::string("NaN"); };
+    const Report& r = s.report;
+    std::size_t usable_v = 0, usable_i = 0, usable_zn = 0;
+    double f_low = HUGE_VAL, f_high = 0;
+    std::string rows;
+    for (std::size_t k = 0; k < r.frequency.size(); ++k) {
+        rows += format("%.9g %.9g %.9g %.9g\n", r.frequency[k], r.psd_v[k], r.psd_i[k], r.zn[k]);
+        if (!is_usable(r.frequency[k])) continue;
+        f_low = std::min(f_low, r.frequency[k]);
+        f_high = std::max(f_high, r.frequency[k]);
+        usable_v += is_usable(r.psd_v[k]);
+        usable_i += is_usable(r.psd_i[k]);
+        usable_zn += is_usable(r.zn[k]);
+    }
+    const std::string title =
+        format("data file = %s    hanning = %d    nb_section = %d     nbpoint_section = %d",
+               r.data_file.c_str(), r.hanning, r.nb_section, r.nbpoint_section);
     return "level = " + value(level) + "; density_low = " + value(s.factors.density_low) +
            "; density_high = " + value(s.factors.density_high) +
            "; zn_low = " + value(s.factors.zn_low) + "; zn_high = " + value(s.factors.zn_high) +
            "; rsn0_low = " + value(s.rsn0_used > 0 ? s.rsn0_low : std::nan("")) +
            "; rsn0_high = " + value(s.rsn0_used > 0 ? s.rsn0_high : std::nan("")) +
-           "; rsn0 = " + value(s.rsn0) + "\n";
+           "; rsn0 = " + value(s.rsn0) + format("; bins = %zu", r.frequency.size()) +
+           format("; usable_v = %zu; usable_i = %zu; usable_zn = %zu", usable_v, usable_i,
+                  usable_zn) +
+           "; f_low = " + value(f_high > 0 ? f_low : std::nan("")) +
+           "; f_high = " + value(f_high > 0 ? f_high : std::nan("")) +
+           "; title = " + gnuplot_text(title) + "\n" + rows;
 }

@@ -14,6 +14,10 @@ std::string summary_block(const Summary& summary, double level);
 std::string csv_header();
 std::string csv_row(const Summary& summary, double level);
 
-// One line of gnuplot assignments (numbers only, nothing taken from file names):
-// level, density_low/high, zn_low/high, rsn0_low/high (Hz), rsn0 (ohm, NaN when unavailable).
+// What psd-plot draws, so that it parses no report itself: one line of gnuplot assignments
+// (level, density_low/high, zn_low/high, rsn0_low/high in Hz, rsn0 in ohm, NaN when unavailable;
+// bins, the usable_v/usable_i/usable_zn counts of finite positive values, f_low/f_high over the
+// usable frequencies, and title, the parameter line as a single-quoted gnuplot string), then one
+// line per bin: frequency, PSD_v, PSD_i and Zn as the report holds them (%.9g; inf and nan as
+// printf spells them).
 std::string plot_data(const Summary& summary, double level);
