@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "input/decimal.h"
-#include "input/text_scan.h"
+#include "format/decimal.h"
+#include "format/text_scan.h"
 
 namespace {
+
+using namespace psd;
 
 struct Form {
     const char* name;

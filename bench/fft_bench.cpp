@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace psd;
+
 std::vector<double> noise(std::size_t count) {
     std::mt19937 rng(42);
     std::uniform_real_distribution<double> dist(-1.0, 1.0);

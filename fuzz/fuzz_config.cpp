@@ -7,13 +7,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <optional>
 #include <string>
 
-#include "reference.h"
+#include "reference/plain_text.h"
 #include "run/config.h"
 
 namespace {
+
+namespace reference = psd::reference;
 
 // The reader may keep a name as scanned or, as a C string would, cut it at its first NUL byte.
 bool same_name(const std::string& read, const std::string& scanned) {
@@ -27,12 +28,15 @@ bool plain_name(const std::string& name) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using reference::require;
+    using psd::reference::require;
     std::FILE* stream = size > 0 ? fmemopen(const_cast<std::uint8_t*>(data), size, "r")
                                  : std::fopen("/dev/null", "r");
     if (stream == nullptr) return 0;
-    std::optional<RunConfig> config = read_run_config(stream);
+    psd::RunConfig read;
+    const char* field = "";
+    const bool accepted = psd::read_run_config(stream, &read, &field) == psd::ConfigStatus::ok;
     (void)std::fclose(stream);
+    const psd::RunConfig* config = accepted ? &read : nullptr;
 
     const std::string text = reference::without_byte_order_mark(data, size);
     reference::ScannedConfig scanned =

@@ -15,12 +15,14 @@
 #include <memory>
 #include <string>
 
-#include "input/decimal.h"
-#include "input/text_scan.h"
-#include "reference.h"
+#include "format/decimal.h"
+#include "format/text_scan.h"
+#include "reference/plain_text.h"
 
 namespace {
 
+namespace reference = psd::reference;
+using namespace psd;
 using reference::require;
 
 // strtod on a NUL-terminated copy of [first, last): its value and how many bytes it read.

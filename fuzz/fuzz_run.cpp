@@ -25,12 +25,15 @@
 #include <string>
 #include <vector>
 
-#include "reference.h"
+#include "reference/plain_text.h"
 #include "run/driver.h"
+#include "run/messages.h"
 
 namespace {
 
-using reference::require;
+namespace reference = psd::reference;
+
+using psd::reference::require;
 
 const char* const kConfig = "config_psd.txt";
 const char* const kSamples = "samples.txt";
@@ -285,7 +288,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         (void)std::remove(kReport);
     }
 
-    std::optional<std::string> failure = run_psd();
+    std::optional<std::string> failure;
+    if (auto run_failure = psd::run_psd(working_folder)) failure = psd::message_of(*run_failure);
 
     std::set<std::string> allowed = {kConfig, kSamples, kReport};
     std::set<std::string> present = folder_entries();

@@ -18,6 +18,8 @@
 
 #include "test_support.h"
 
+using namespace psd;
+
 namespace {
 
 // What the terminal shows last before the wait (its line feed becomes CR LF there).

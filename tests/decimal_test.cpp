@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "input/decimal.h"
-#include "input/decimal_powers.h"
-#include "input/text_scan.h"
+#include "format/decimal.h"
+#include "format/internal/decimal_powers.h"
+#include "format/text_scan.h"
 #include "platform/text_to_double.h"
+
+using namespace psd;
 
 namespace {
 

@@ -23,6 +23,8 @@
 
 #include "test_support.h"
 
+using namespace psd;
+
 namespace {
 
 const std::string earlier_report = "an earlier report, which a failed run must keep\n1 2 3 4\n";

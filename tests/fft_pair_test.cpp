@@ -9,6 +9,8 @@
 #include "fft/fft.h"
 #include "fft/fft_pair.h"
 
+using namespace psd;
+
 namespace {
 
 using std::uint32_t;

@@ -9,7 +9,13 @@
 #include <vector>
 
 #include "fft/fft.h"
+#include "reference/direct_dft.h"
+#include "reference/float_fft.h"
 #include "test_support.h"
+
+using namespace psd;
+using psd::reference::DirectDft;
+using psd::reference::LComplex;
 
 namespace {
 
@@ -242,11 +248,11 @@ TEST(Fft, SinglePrecisionTwinsAgreeWithTheDoubleFormsWithinSinglePrecision) {
                 return kSlack * log2_of(n) * kEpsF * abs_sum(as_points(v, false));
             };
             const double complex_bound = bound(d), real_bound = bound(real_d);
-            four1(f.data(), n, sign);
+            reference::four1(f.data(), n, sign);
             dfour1(d.data(), n, sign);
             EXPECT_LE(max_error(f, d, 1), complex_bound) << "four1, n " << n << ", sign " << sign;
             if (n < 2) continue;
-            realft(real_f.data(), n, sign);
+            reference::realft(real_f.data(), n, sign);
             drealft(real_d.data(), n, sign);
             EXPECT_LE(max_error(real_f, real_d, 1), real_bound)
                 << "realft, n " << n << ", sign " << sign;
@@ -304,7 +310,7 @@ TEST(Drealft, PutsACosineInTheRealPartAndASineInTheImaginaryPartOfItsBin) {
 
 TEST(Fft, ReadsAndWritesOnlyTheElementsOfTheArrayItIsGiven) {
     // Callers pass the array itself; element 1 is its first entry. Guards on both sides of the
-    // array must survive every transform. (The float twins share the addressing code.)
+    // array must survive every transform.
     const double guard = -12345.5;
     for (uint32_t n = 2; n <= 64; n *= 2) {
         std::vector<double> buf(n + 2, guard);

@@ -14,8 +14,10 @@
 #include <set>
 #include <string>
 
-#include "output/replace_file.h"
+#include "platform/replace_file.h"
 #include "test_support.h"
+
+using namespace psd;
 
 namespace {
 

@@ -8,10 +8,12 @@
 #include <filesystem>
 #include <string>
 
-#include "input/decimal.h"
+#include "format/decimal.h"
 #include "platform/file_identity.h"
 #include "platform/text_to_double.h"
 #include "test_support.h"
+
+using namespace psd;
 
 namespace {
 

@@ -14,6 +14,8 @@
 
 #include "test_support.h"
 
+using namespace psd;
+
 TEST(Psd, WritesTheHandWorkedReportsOverAnEarlierReport) {
     const struct {
         std::string config, samples, report;

@@ -14,6 +14,8 @@
 
 #include "test_support.h"
 
+using namespace psd;
+
 namespace {
 
 const std::string unknown_structure =

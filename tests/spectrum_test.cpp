@@ -16,33 +16,49 @@
 #include <string>
 #include <vector>
 
+#include "format/report_file.h"
+#include "reference/direct_dft.h"
+#include "run/config.h"
 #include "spectrum/estimator.h"
-#include "spectrum/report.h"
 #include "test_support.h"
+
+using namespace psd;
+using psd::reference::DirectDft;
+using psd::reference::LComplex;
 
 namespace {
 
-struct Densities {
+struct Spectra {
     std::vector<float> v;
     std::vector<float> i;
 };
 
-Densities estimate(std::int32_t hanning, std::int32_t m, std::int32_t n,
-                   const std::vector<float>& voltage, const std::vector<float>& current,
-                   float deltat) {
+Window window_of(std::int32_t hanning) {
+    return hanning == 1 ? Window::hann : Window::none;
+}
+
+// The estimator over the first m sections of n samples of both records, as the driver feeds it.
+Spectra estimate(std::int32_t hanning, std::int32_t m, std::int32_t n,
+                 const std::vector<float>& voltage, const std::vector<float>& current,
+                 float deltat) {
+    Estimator estimator(window_of(hanning), static_cast<std::uint32_t>(n));
     std::vector<double> section_v(n), section_i(n);
-    std::vector<float> spectrum(n + 2);
-    Densities psd{std::vector<float>(n / 2 + 1), std::vector<float>(n / 2 + 1)};
-    estimate_psd(hanning, m, n, voltage.data(), current.data(), deltat, section_v.data(),
-                 section_i.data(), spectrum.data(), psd.v.data(), psd.i.data());
-    return psd;
+    for (std::int32_t s = 0; s < m; ++s) {
+        for (std::int32_t j = 0; j < n; ++j) {
+            section_v[j] = voltage[s * n + j];
+            section_i[j] = current[s * n + j];
+        }
+        estimator.add_section(section_v.data(), section_i.data());
+    }
+    Densities d = estimator.densities(deltat);
+    return {d.psd_v, d.psd_i};
 }
 
 // The densities of the hand-worked example (see the first test).
 const std::vector<float> worked_v = {0.0f, 4.0f, 2.0f}, worked_i = {0.0f, 2.0f, 2.0f};
 
-ReportStatus write_worked_report(const std::string& path) {
-    return write_report(path.c_str(), "samples.txt", 0, 1, 4, 1.0f, worked_v.data(),
+ReportWriteStatus write_worked_report(const std::string& path) {
+    return write_report(path.c_str(), {"samples.txt", 0, 1, 4}, 1.0f, worked_v.data(),
                         worked_i.data());
 }
 
@@ -86,24 +102,24 @@ TEST(Spectrum, TurnsTheHandWorkedSamplesIntoTheHandWorkedReport) {
     // current 1 1 1 3: -0.5 -0.5 -0.5 1.5, so X1 = 2i and X2 = -2. psd_scale = 2 * 1 / 4 = 0.5:
     // PSD_v = 8 * 0.5 and 4 * 0.5, PSD_i = 4 * 0.5 and 4 * 0.5; bin 0 is empty after mean removal.
     // Zn = sqrt(2) and 1, at 1/4 and 2/4.
-    const Densities psd = estimate(0, 1, 4, {1, 2, 3, 4}, {1, 1, 1, 3}, 1.0f);
+    const Spectra psd = estimate(0, 1, 4, {1, 2, 3, 4}, {1, 1, 1, 3}, 1.0f);
     EXPECT_EQ(psd.v, worked_v);
     EXPECT_EQ(psd.i, worked_i);
     TempDir dir;
-    ASSERT_EQ(write_report(dir.file("report.txt").c_str(), "samples.txt", 0, 1, 4, 1.0f,
+    ASSERT_EQ(write_report(dir.file("report.txt").c_str(), {"samples.txt", 0, 1, 4}, 1.0f,
                            psd.v.data(), psd.i.data()),
-              ReportStatus::written);
+              ReportWriteStatus::written);
     EXPECT_EQ(read_file(dir.file("report.txt")), as_stored(worked_report));
     EXPECT_EQ(folder_entries(dir.path()), std::set<std::string>{"report.txt"});
 }
 
 TEST(Estimator, TwoPointSectionsHoldOnlyTheDifferenceOrNothingUnderTheWindow) {
     // Voltage 1 4 -> -1.5 1.5, Nyquist term -3, density 9 * 2 * 0.25 / 2; current 2 2 -> 0.
-    const Densities plain = estimate(0, 1, 2, {1, 4}, {2, 2}, 0.25f);
+    const Spectra plain = estimate(0, 1, 2, {1, 4}, {2, 2}, 0.25f);
     EXPECT_EQ(plain.v, (std::vector<float>{0.0f, 2.25f}));
     EXPECT_EQ(plain.i, (std::vector<float>{0.0f, 0.0f}));
     // Both Hann weights are 0 when N = 2: cos(6.283185307) rounds to 1.
-    const Densities windowed = estimate(1, 1, 2, {1, 4}, {2, 5}, 0.25f);
+    const Spectra windowed = estimate(1, 1, 2, {1, 4}, {2, 5}, 0.25f);
     EXPECT_EQ(windowed.v, (std::vector<float>{0.0f, 0.0f}));
     EXPECT_EQ(windowed.i, (std::vector<float>{0.0f, 0.0f}));
 }
@@ -115,7 +131,7 @@ TEST(Estimator, PutsAWholeCycleSineIntoItsBinAtHalfASquaredNDeltat) {
     for (int j = 0; j < m * n; ++j)
         sine[j] =
             2.0f + amplitude * static_cast<float>(std::sin(2.0 * 3.141592653589793 * bin * j / n));
-    const Densities psd = estimate(0, m, n, sine, flat, deltat);
+    const Spectra psd = estimate(0, m, n, sine, flat, deltat);
     const double expected = amplitude * amplitude * n * deltat / 2.0;
     EXPECT_NEAR(psd.v[bin], expected, 1e-5 * expected);
     for (int k = 0; k <= n / 2; ++k) {
@@ -127,9 +143,17 @@ TEST(Estimator, PutsAWholeCycleSineIntoItsBinAtHalfASquaredNDeltat) {
 TEST(Estimator, TakesAnyHanningOtherThanOneAsNoWindow) {
     std::mt19937_64 bits(7);
     const std::vector<float> v = random_record(bits, 256, 0.0f), i = random_record(bits, 256, 0.0f);
-    const Densities none = estimate(0, 2, 128, v, i, 1.0f);
-    for (std::int32_t hanning : {2, -1}) {
-        const Densities other = estimate(hanning, 2, 128, v, i, 1.0f);
+    const Spectra none = estimate(0, 2, 128, v, i, 1.0f);
+    for (std::int32_t hanning : {2, -1, 0, 1}) {
+        // The configuration decides the window once; the report keeps the number as given.
+        File config = stream_of("d " + std::to_string(hanning) + " 2 128 r");
+        RunConfig read;
+        const char* field = "";
+        ASSERT_EQ(read_run_config(config.get(), &read, &field), ConfigStatus::ok);
+        EXPECT_EQ(read.hanning, hanning);
+        EXPECT_EQ(read.window, window_of(hanning)) << "hanning " << hanning;
+        if (hanning == 1) continue;
+        const Spectra other = estimate(hanning, 2, 128, v, i, 1.0f);
         EXPECT_EQ(other.v, none.v) << "hanning " << hanning;
         EXPECT_EQ(other.i, none.i) << "hanning " << hanning;
     }
@@ -155,7 +179,7 @@ TEST(Estimator, AgreesWithDirectlySummedLongDoubleTransforms) {
         std::vector<float> i = random_record(bits, c.m * c.n, -1e-3f);
         v.resize(v.size() + 9, 1e6f);
         i.resize(i.size() + 9, -1e6f);
-        const Densities psd = estimate(c.hanning, c.m, c.n, v, i, deltat);
+        const Spectra psd = estimate(c.hanning, c.m, c.n, v, i, deltat);
         for (const auto& [record, got] : {std::pair{&v, &psd.v}, std::pair{&i, &psd.i}}) {
             const std::vector<long double> want =
                 direct_density(*record, c.hanning, c.m, c.n, deltat);
@@ -171,8 +195,8 @@ TEST(Estimator, AgreesWithDirectlySummedLongDoubleTransforms) {
 TEST(Report, PrintsAZeroCurrentDensityAsInfiniteOrNotANumber) {
     TempDir dir;
     const std::vector<float> v = {0.0f, 1.0f, 0.0f}, i = {0.0f, 0.0f, 0.0f};
-    ASSERT_EQ(write_report(dir.file("r").c_str(), "d", 0, 1, 4, 1.0f, v.data(), i.data()),
-              ReportStatus::written);
+    ASSERT_EQ(write_report(dir.file("r").c_str(), {"d", 0, 1, 4}, 1.0f, v.data(), i.data()),
+              ReportWriteStatus::written);
     const std::string text = as_text(read_file(dir.file("r")));
     EXPECT_NE(text.find("\t  0.000000e+00\t           inf\n"), std::string::npos);
     const std::string last = text.substr(text.rfind('\t') + 1);
@@ -186,11 +210,11 @@ TEST(Report, ReplacesAnEarlierReportKeepingItsModeAndGivesANewOneTheUmaskMode) {
     write_file(dir.file("report.txt"), std::string(5000, 'x'));
     ASSERT_EQ(chmod(dir.file("report.txt").c_str(), 0604), 0);
     const mode_t saved = umask(027);
-    const ReportStatus replaced = write_worked_report(dir.file("report.txt"));
-    const ReportStatus created = write_worked_report(dir.file("new.txt"));
+    const ReportWriteStatus replaced = write_worked_report(dir.file("report.txt"));
+    const ReportWriteStatus created = write_worked_report(dir.file("new.txt"));
     umask(saved);
-    ASSERT_EQ(replaced, ReportStatus::written);
-    ASSERT_EQ(created, ReportStatus::written);
+    ASSERT_EQ(replaced, ReportWriteStatus::written);
+    ASSERT_EQ(created, ReportWriteStatus::written);
     EXPECT_EQ(read_file(dir.file("report.txt")), worked_report);
     struct stat info;
     ASSERT_EQ(stat(dir.file("report.txt").c_str(), &info), 0);
@@ -205,13 +229,13 @@ TEST(Report, KeepsASymbolicLinkAndReplacesTheFileItPointsTo) {
     std::filesystem::create_directory(dir.file("store"));
     write_file(dir.file("store/kept.txt"), "earlier report");
     ASSERT_EQ(symlink("store/kept.txt", dir.file("report.txt").c_str()), 0);
-    ASSERT_EQ(write_worked_report(dir.file("report.txt")), ReportStatus::written);
+    ASSERT_EQ(write_worked_report(dir.file("report.txt")), ReportWriteStatus::written);
     EXPECT_TRUE(std::filesystem::is_symlink(dir.file("report.txt")));
     EXPECT_EQ(read_file(dir.file("store/kept.txt")), worked_report);
     EXPECT_EQ(folder_entries(dir.file("store")), std::set<std::string>{"kept.txt"});
     // A link to a file that does not exist yet creates that file.
     ASSERT_EQ(symlink("store/new.txt", dir.file("dangling.txt").c_str()), 0);
-    ASSERT_EQ(write_worked_report(dir.file("dangling.txt")), ReportStatus::written);
+    ASSERT_EQ(write_worked_report(dir.file("dangling.txt")), ReportWriteStatus::written);
     EXPECT_EQ(read_file(dir.file("store/new.txt")), worked_report);
 }
 
@@ -219,12 +243,13 @@ TEST(Report, KeepsASymbolicLinkAndReplacesTheFileItPointsTo) {
 
 TEST(Report, CannotCreateAReportInAMissingFolderOverAFolderOrOverAReadOnlyFile) {
     TempDir dir;
-    EXPECT_EQ(write_worked_report(dir.file("missing/report.txt")), ReportStatus::cannot_create);
+    EXPECT_EQ(write_worked_report(dir.file("missing/report.txt")),
+              ReportWriteStatus::cannot_create);
     std::filesystem::create_directory(dir.file("folder"));
     write_file(dir.file("folder/inside.txt"), "kept");
-    EXPECT_EQ(write_worked_report(dir.file("folder")), ReportStatus::cannot_create);
-    EXPECT_EQ(write_worked_report(dir.file("folder/")), ReportStatus::cannot_create);
-    EXPECT_EQ(write_worked_report(""), ReportStatus::cannot_create);
+    EXPECT_EQ(write_worked_report(dir.file("folder")), ReportWriteStatus::cannot_create);
+    EXPECT_EQ(write_worked_report(dir.file("folder/")), ReportWriteStatus::cannot_create);
+    EXPECT_EQ(write_worked_report(""), ReportWriteStatus::cannot_create);
     EXPECT_EQ(read_file(dir.file("folder/inside.txt")), "kept");
     EXPECT_EQ(folder_entries(dir.path()), std::set<std::string>{"folder"});
     EXPECT_EQ(folder_entries(dir.file("folder")), std::set<std::string>{"inside.txt"});
@@ -235,7 +260,7 @@ TEST(Report, CannotCreateAReportInAMissingFolderOverAFolderOrOverAReadOnlyFile) 
     std::filesystem::permissions(dir.file("report.txt"), std::filesystem::perms::owner_read |
                                                              std::filesystem::perms::group_read |
                                                              std::filesystem::perms::others_read);
-    EXPECT_EQ(write_worked_report(dir.file("report.txt")), ReportStatus::cannot_create);
+    EXPECT_EQ(write_worked_report(dir.file("report.txt")), ReportWriteStatus::cannot_create);
     EXPECT_EQ(read_file(dir.file("report.txt")), "protected");
 }
 
@@ -246,9 +271,9 @@ TEST(Report, LeavesAnEarlierReportIntactWhenTheDiskFillsUp) {
     TempDir dir;
     const std::string earlier(5000, 'e');
     write_file(dir.file("report.txt"), earlier);
-    ReportStatus status = ReportStatus::written;
+    ReportWriteStatus status = ReportWriteStatus::written;
     with_limit(RLIMIT_FSIZE, 100, [&] { status = write_worked_report(dir.file("report.txt")); });
-    EXPECT_EQ(status, ReportStatus::write_failed);
+    EXPECT_EQ(status, ReportWriteStatus::write_failed);
     EXPECT_EQ(read_file(dir.file("report.txt")), earlier);
     EXPECT_EQ(folder_entries(dir.path()), std::set<std::string>{"report.txt"});
 }
@@ -263,10 +288,10 @@ TEST(Report, WritesStraightIntoDevicesWithoutReplacingThem) {
         null_device = dir.file("null");
         full_device = dir.file("full");
     }
-    EXPECT_EQ(write_worked_report(null_device), ReportStatus::written);
-    EXPECT_EQ(write_worked_report(full_device), ReportStatus::write_failed);
+    EXPECT_EQ(write_worked_report(null_device), ReportWriteStatus::written);
+    EXPECT_EQ(write_worked_report(full_device), ReportWriteStatus::write_failed);
     ASSERT_EQ(symlink(full_device.c_str(), dir.file("link").c_str()), 0);
-    EXPECT_EQ(write_worked_report(dir.file("link")), ReportStatus::write_failed);
+    EXPECT_EQ(write_worked_report(dir.file("link")), ReportWriteStatus::write_failed);
     for (const std::string& device : {null_device, full_device}) {
         struct stat info;
         ASSERT_EQ(stat(device.c_str(), &info), 0);

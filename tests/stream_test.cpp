@@ -12,12 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "input/sample_file.h"
-#include "input/sample_line.h"
-#include "input/sample_stream.h"
-#include "input/text_scan.h"
+#include "format/sample_line.h"
+#include "format/sample_stream.h"
+#include "format/text_scan.h"
+#include "reference/plain_estimate.h"
+#include "reference/two_pass_reader.h"
 #include "spectrum/estimator.h"
 #include "test_support.h"
+
+using namespace psd;
 
 namespace {
 
@@ -120,21 +123,17 @@ Pass run_pass(const std::string& bytes, std::uint32_t n, std::uint64_t used, std
     pass.count = s.count;
     if (pass.status != SampleStatus::ok) return pass;
     set_used_lines(s, used);
-    std::vector<double> window(n);
-    std::vector<float> spectrum(n + 2);
-    pass.psd_v.resize(n / 2 + 1);
-    pass.psd_i.resize(n / 2 + 1);
-    start_psd(hanning, n, window.data(), pass.psd_v.data(), pass.psd_i.data());
-    while ((pass.status = next_section(s)) == SampleStatus::section_ready) {
-        add_section(hanning, n, window.data(), s.section_v, s.section_i, spectrum.data(),
-                    pass.psd_v.data(), pass.psd_i.data());
-        ++pass.sections;
-    }
+    Estimator estimator(hanning == 1 ? Window::hann : Window::none, n);
+    while ((pass.status = next_section(s)) == SampleStatus::section_ready)
+        estimator.add_section(s.section_v, s.section_i);
+    pass.sections = estimator.sections();
     pass.count = s.count;
     pass.bad_line = s.bad_line;
-    if (pass.sections > 0)
-        finish_psd(hanning, static_cast<std::int32_t>(pass.sections), n, pass.deltat,
-                   pass.psd_v.data(), pass.psd_i.data());
+    if (pass.sections > 0) {
+        Densities d = estimator.densities(pass.deltat);
+        pass.psd_v = d.psd_v;
+        pass.psd_i = d.psd_i;
+    }
     return pass;
 }
 
@@ -177,8 +176,9 @@ std::string seeded_record(std::uint32_t seed, int lines) {
 }  // namespace
 
 TEST(SampleStream, GivesTheWholeRecordReadersReportBitForBitWhereverBlocksEnd) {
-    // The probe, loader and estimate_psd over all samples in memory are the two-pass reading this
-    // pass replaces; on well-formed files both must give the same count, interval and densities.
+    // The probe, loader and plain estimate over all samples in memory are the two-pass reading
+    // this pass replaces; on well-formed files both must give the same count, interval and
+    // densities.
     const struct {
         std::uint32_t seed;
         int lines;
@@ -187,17 +187,17 @@ TEST(SampleStream, GivesTheWholeRecordReadersReportBitForBitWhereverBlocksEnd) {
     for (const auto& c : cases) {
         const std::string bytes = seeded_record(c.seed, c.lines);
         File old_file = stream_of(bytes);
-        const std::int32_t count = DetecteESA400(old_file.get());
-        const float old_deltat = deltat;
+        const reference::Probe probe = reference::probe_samples(old_file.get());
+        const std::int32_t count = probe.count;
+        const float old_deltat = probe.deltat;
         const std::int32_t m = c.m != 0 ? c.m : count / c.n;
         std::vector<float> voltage(m * c.n), current(m * c.n);
-        ASSERT_TRUE(load_samples(old_file.get(), m * c.n, voltage.data(), current.data()));
+        ASSERT_TRUE(
+            reference::load_samples(old_file.get(), m * c.n, voltage.data(), current.data()));
         for (std::int32_t hanning : {0, 1}) {
-            std::vector<double> section_v(c.n), section_i(c.n);
-            std::vector<float> spectrum(c.n + 2), psd_v(c.n / 2 + 1), psd_i(c.n / 2 + 1);
-            estimate_psd(hanning, m, c.n, voltage.data(), current.data(), old_deltat,
-                         section_v.data(), section_i.data(), spectrum.data(), psd_v.data(),
-                         psd_i.data());
+            const reference::PlainDensities old = reference::plain_estimate(
+                hanning, m, c.n, voltage.data(), current.data(), old_deltat);
+            const std::vector<float>&psd_v = old.psd_v, &psd_i = old.psd_i;
             for (std::size_t block : {1, 2, 7, 197, 198, 199, 4093, 1 << 20}) {
                 SCOPED_TRACE("seed " + std::to_string(c.seed) + ", hanning " +
                              std::to_string(hanning) + ", block " + std::to_string(block));

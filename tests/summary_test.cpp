@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "format/report_file.h"
 #include "summary/quantiles.h"
-#include "summary/report_reader.h"
 #include "summary/summary.h"
 #include "test_support.h"
+
+using namespace psd;
 
 namespace {
 
@@ -103,49 +105,49 @@ TEST(ReportReader, AcceptsReportsAndRefusesEverythingElseWithAReason) {
         crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     struct Case {
         std::string text;
-        ReportStatus status;
+        ReportReadStatus status;
         std::string why;
     } cases[] = {
-        {valid, ReportStatus::ok, ""},
-        {crlf, ReportStatus::ok, ""},
-        {valid + "\n", ReportStatus::ok, ""},
-        {header_n8 + lines(3) + "  2.0e+00\t  inf\t  -nan\t  nan\n", ReportStatus::ok, ""},
-        {"", ReportStatus::not_a_report, "the file is empty"},
-        {"0.000 5.06e-05 5.52e-09\n0.001 4.90e-05 3.75e-09\n", ReportStatus::not_a_report,
+        {valid, ReportReadStatus::ok, ""},
+        {crlf, ReportReadStatus::ok, ""},
+        {valid + "\n", ReportReadStatus::ok, ""},
+        {header_n8 + lines(3) + "  2.0e+00\t  inf\t  -nan\t  nan\n", ReportReadStatus::ok, ""},
+        {"", ReportReadStatus::not_a_report, "the file is empty"},
+        {"0.000 5.06e-05 5.52e-09\n0.001 4.90e-05 3.75e-09\n", ReportReadStatus::not_a_report,
          "line 1 is not the parameter line"},
         {"data file = a    hanning = 1    nb_section = 4     nbpoint_section = 6\n",
-         ReportStatus::not_a_report, "not a power of two"},
+         ReportReadStatus::not_a_report, "not a power of two"},
         {"data file = a    hanning = 1    nb_section = 0     nbpoint_section = 8\n",
-         ReportStatus::not_a_report, "nb_section = 0 is below 1"},
+         ReportReadStatus::not_a_report, "nb_section = 0 is below 1"},
         {header_n8.substr(0, header_n8.find('\n') + 1) + "frequency PSD_v\n",
-         ReportStatus::not_a_report, "line 2 is not the title line"},
-        {header_n8 + lines(2) + "1 2 3\n" + lines(1), ReportStatus::not_a_report,
+         ReportReadStatus::not_a_report, "line 2 is not the title line"},
+        {header_n8 + lines(2) + "1 2 3\n" + lines(1), ReportReadStatus::not_a_report,
          "line 5 is not four numbers"},
-        {header_n8 + lines(4) + data_line, ReportStatus::not_a_report, "line 7 is one more"},
-        {header_n8 + lines(2) + data_line, ReportStatus::not_a_report,
+        {header_n8 + lines(4) + data_line, ReportReadStatus::not_a_report, "line 7 is one more"},
+        {header_n8 + lines(2) + data_line, ReportReadStatus::not_a_report,
          "not positive and increasing"},
-        {header_n8 + std::string(10000, 'x'), ReportStatus::not_a_report, "longer than"},
-        {header_n8 + std::string("1 2\0 3 4\n", 9), ReportStatus::not_a_report, "NUL"},
-        {header_n8.substr(0, header_n8.find('\n') + 1), ReportStatus::truncated,
+        {header_n8 + std::string(10000, 'x'), ReportReadStatus::not_a_report, "longer than"},
+        {header_n8 + std::string("1 2\0 3 4\n", 9), ReportReadStatus::not_a_report, "NUL"},
+        {header_n8.substr(0, header_n8.find('\n') + 1), ReportReadStatus::truncated,
          "ends after the parameter line"},
-        {header_n8 + lines(2), ReportStatus::truncated, "calls for 4 data lines, found 2"},
-        {valid.substr(0, valid.size() - 5), ReportStatus::truncated, "(line 6) is cut off"},
+        {header_n8 + lines(2), ReportReadStatus::truncated, "calls for 4 data lines, found 2"},
+        {valid.substr(0, valid.size() - 5), ReportReadStatus::truncated, "(line 6) is cut off"},
     };
     TempDir dir;
     for (const Case& c : cases) {
         write_file(dir.file("r.txt"), c.text);
-        Report report;
+        ReportData report;
         std::string why;
         EXPECT_EQ(read_report(dir.file("r.txt").c_str(), &report, &why), c.status) << c.text;
         EXPECT_NE(why.find(c.why), std::string::npos) << why;
-        if (c.status == ReportStatus::ok) {
+        if (c.status == ReportReadStatus::ok) {
             EXPECT_EQ(report.frequency.size(), 4u);
         }
     }
-    Report report;
+    ReportData report;
     std::string why;
-    EXPECT_EQ(read_report(dir.path().c_str(), &report, &why), ReportStatus::unreadable);
-    EXPECT_EQ(read_report(dir.file("none").c_str(), &report, &why), ReportStatus::unreadable);
+    EXPECT_EQ(read_report(dir.path().c_str(), &report, &why), ReportReadStatus::unreadable);
+    EXPECT_EQ(read_report(dir.file("none").c_str(), &report, &why), ReportReadStatus::unreadable);
 }
 
 // PSD_v = 1e-6 f^-2 falls at 20 dB per decade, PSD_i = 1e-18 f^-1 at 10, so Zn ~ f^-1/2 falls at
@@ -242,7 +244,9 @@ TEST(Summary, SampleFileThatIsMissingShortOrMalformedIsReported) {
         // The folder part of the sample file's name is the platform's own (a backslash on Windows).
         {"", "cell.txt' of '" + dir.file("report.txt") + "' does not exist"},
         {short_file, "holds 31 samples, fewer than the nb_section x nbpoint_section = 32"},
-        {malformed, "line 32 is not three numbers"},
+        // psd's own message: the same sample-line rule, the same words.
+        {malformed, "Line 32 of '" + dir.file("cell.txt") + "' is not a sample of three numbers"},
+        {"0 1 1\n", "has fewer than two lines"},
     };
     for (const Case& c : cases) {
         std::remove(dir.file("cell.txt").c_str());
@@ -255,6 +259,13 @@ TEST(Summary, SampleFileThatIsMissingShortOrMalformedIsReported) {
         EXPECT_FALSE(s.has_samples);
         EXPECT_EQ(s.report.frequency.size(), 4u);  // the report's own figures are still there
     }
+    // A byte order mark that an editor wrote is skipped, as psd skips it.
+    write_file(dir.file("cell.txt"), "\xEF\xBB\xBF" + short_file + "31 1 2\n");
+    Summary s;
+    std::string why;
+    EXPECT_EQ(summarise(dir.file("report.txt"), SummaryOptions{}, &s, &why), SummaryStatus::ok)
+        << why;
+    EXPECT_TRUE(s.has_samples);
 }
 
 #ifndef _WIN32

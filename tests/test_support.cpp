@@ -272,23 +272,6 @@ const std::string worked_report =
     "  2.500000e-01\t  4.000000e+00\t  2.000000e+00\t  1.414214e+00\n"
     "  5.000000e-01\t  2.000000e+00\t  2.000000e+00\t  1.000000e+00\n";
 
-DirectDft::DirectDft(std::uint32_t n) : n_(n), roots_(n) {
-    const long double pi = 3.141592653589793238462643383279502884L;
-    for (std::uint32_t m = 0; m < n; ++m)
-        roots_[m] = std::polar(1.0L, 2 * pi * m / n);
-}
-
-LComplex DirectDft::bin(const std::vector<LComplex>& x, std::uint32_t k, int sign) const {
-    LComplex sum = 0;
-    for (std::uint32_t p = 0; p < n_; ++p) {
-        const LComplex root = roots_[(std::uint64_t{p} * k) % n_];
-        sum += x[p] * (sign > 0 ? root : std::conj(root));
-    }
-    return sum;
-}
-
-// ---- Added for the command-line and one-pass tests.
-
 #ifndef _WIN32
 RunResult run_psd_with(const std::string& dir, const std::vector<std::string>& arguments) {
     std::vector<char*> argv{const_cast<char*>("psd")};

@@ -1,9 +1,8 @@
 // Helpers shared by the test files: temporary folders, whole-file reads and writes, running the
-// built psd program and the console text it prints on failures, the hand-worked example and a
-// directly summed long double DFT. Process and folder helpers have a POSIX and a Windows side.
+// built psd program and the console text it prints on failures, and the hand-worked example.
+// Process and folder helpers have a POSIX and a Windows side.
 #pragma once
 
-#include <complex>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -11,6 +10,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "platform/file.h"
 
 // A fresh folder under the system's temporary folder, removed with its contents on destruction.
 class TempDir {
@@ -27,10 +28,7 @@ class TempDir {
     std::string path_;
 };
 
-struct FileCloser {
-    void operator()(std::FILE* stream) const { static_cast<void>(std::fclose(stream)); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using psd::File;
 
 // A temporary stream at its start holding exactly these bytes.
 File stream_of(const std::string& bytes);
@@ -105,22 +103,6 @@ inline std::string too_few_points(const std::string& numbers) {
 // report; the hand calculation is in spectrum_test.cpp.
 extern const std::string worked_samples;
 extern const std::string worked_report;
-
-using LComplex = std::complex<long double>;
-
-// The unscaled DFT with kernel exp(sign 2 pi i p k / n), summed term by term in long double over
-// the n-th roots of unity, tabulated once with the exponent p k reduced modulo n exactly.
-class DirectDft {
-  public:
-    explicit DirectDft(std::uint32_t n);
-    LComplex bin(const std::vector<LComplex>& x, std::uint32_t k, int sign) const;
-
-  private:
-    std::uint32_t n_;
-    std::vector<LComplex> roots_;
-};
-
-// ---- Added for the command-line and one-pass tests.
 
 #ifndef _WIN32
 // Runs the built psd with the working directory dir, the given arguments and standard input at

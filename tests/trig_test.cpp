@@ -9,6 +9,8 @@
 
 #if defined(PSD_HAVE_QUADMATH)
 #include <quadmath.h>
+
+using namespace psd;
 #endif
 
 namespace {

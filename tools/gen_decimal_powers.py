@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
-"""Writes src/input/decimal_powers.h: 128-bit truncations of the powers of five that the decimal
+"""Writes src/format/internal/decimal_powers.h: 128-bit truncations of the powers of five that the decimal
 conversion multiplies by, with Python's exact integers.
 
-    tools/gen_decimal_powers.py > src/input/decimal_powers.h
+    tools/gen_decimal_powers.py > src/format/internal/decimal_powers.h
 
 For every q from -342 to 308 (beyond them any 19-digit decimal is 0 or infinity as a double) the
 table holds T and s with T in [2^127, 2^128) and T <= 5^q / 2^s < T + 1, i.e. T is 5^q scaled to
@@ -39,6 +39,8 @@ def main():
         "",
         "#include <cstdint>",
         "",
+        "namespace psd {",
+        "",
         "inline constexpr int smallest_power_of_five = %d;" % SMALLEST,
         "inline constexpr int largest_power_of_five = %d;" % LARGEST,
         "",
@@ -57,6 +59,8 @@ def main():
         lines.append("    " + ", ".join("%d" % s for s in exponents[i : i + 12]) + ",")
     lines.append("};")
     lines.append("// clang-format on")
+    lines.append("")
+    lines.append("}  // namespace psd")
     print("\n".join(lines))
 
 

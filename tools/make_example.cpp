@@ -1,7 +1,8 @@
 // Makes the bundled example: examples/example_samples.txt and examples/config_psd.txt.
 //
 // Remake it from the repository root with
-//     cmake --build build --target make_example && ./build/make_example examples
+//     cmake -S . -B build -DPSD_BUILD_TOOLS=ON && cmake --build build --target make_example
+//     ./build/make_example examples
 // The output depends only on the fixed seed below (and on the platform's cos/sin/sqrt/log, which
 // can move a last printed digit between C libraries).
 //

@@ -1,9 +1,10 @@
 #include "fft/fft.h"
 
-#include <cmath>
 #include <utility>
 
-#include "fft/twiddle.h"
+#include "internal/twiddle.h"
+
+namespace psd {
 
 namespace {
 
@@ -11,16 +12,14 @@ namespace {
 // lives at data[k - 1]; writing it as (data + k) - 1 keeps every intermediate pointer inside the
 // array (data + k is at most one past its end) and lets the compiler fold the -1 into the
 // addressing instead of subtracting on the 32-bit index.
-template <typename T>
-inline T& el(T* data, std::uint32_t k) {
+inline double& el(double* data, std::uint32_t k) {
     return *(data + k - 1);
 }
 
 // Phase 1 of the complex transform: put point p where point r(p), its index bits reversed, was.
 // b counts in reversed bit order alongside a; each out-of-place pair is exchanged once, when a
 // reaches the lower of the two.
-template <typename T>
-void bit_reverse(T* data, std::uint32_t len) {
+void bit_reverse(double* data, std::uint32_t len) {
     std::uint32_t b = 1;
     for (std::uint32_t a = 1; a < len; a += 2) {
         if (b > a) {
@@ -36,20 +35,17 @@ void bit_reverse(T* data, std::uint32_t len) {
     }
 }
 
-// Phase 2 of the complex transform, one pass per span. The butterfly product t is stored in the
-// element type T, so four1 rounds it to single precision before it meets the elements. The twiddle
-// factor is always double and always comes from the sine-only recurrence: alpha = -2 sin^2(theta/2)
-// keeps the small increment exact where cos(theta) - 1 would cancel, and stored reports depend on
-// the exact rounding it gives, as they do on the 15-digit angle constant (four units in the last
-// place above 2 pi).
-template <typename T>
-void butterflies(T* data, std::uint32_t len, std::int32_t sign) {
+// Phase 2 of the complex transform, one pass per span. The twiddle factor always comes from the
+// sine-only recurrence: alpha = -2 sin^2(theta/2) keeps the small increment exact where
+// cos(theta) - 1 would cancel, and stored reports depend on the exact rounding it gives, as they
+// do on the 15-digit angle constant (four units in the last place above 2 pi).
+void butterflies(double* data, std::uint32_t len, std::int32_t sign) {
     std::uint32_t s = 2;
     while (len > s) {
         const std::uint32_t stride = s << 1;
         const double theta =
             static_cast<double>(sign) * (6.28318530717959 / static_cast<double>(s));
-        const auto [alpha, beta] = twiddle_step(theta);
+        const TwiddleStep step = twiddle_step(theta);
         double w_re = 1.0;
         double w_im = 0.0;
         // Twiddle by twiddle across the whole array, not butterfly group by group: the factor
@@ -57,66 +53,59 @@ void butterflies(T* data, std::uint32_t len, std::int32_t sign) {
         for (std::uint32_t q = 1; q < s; q += 2) {
             for (std::uint32_t a = q; a <= len; a += stride) {
                 const std::uint32_t b = a + s;
-                const T t_re = static_cast<T>(w_re * el(data, b) - w_im * el(data, b + 1));
-                const T t_im = static_cast<T>(w_re * el(data, b + 1) + w_im * el(data, b));
+                const double t_re = w_re * el(data, b) - w_im * el(data, b + 1);
+                const double t_im = w_re * el(data, b + 1) + w_im * el(data, b);
                 el(data, b) = el(data, a) - t_re;
                 el(data, b + 1) = el(data, a + 1) - t_im;
                 el(data, a) = el(data, a) + t_re;
                 el(data, a + 1) = el(data, a + 1) + t_im;
             }
-            const double saved_w_re = w_re;
-            w_re = (w_re * alpha - w_im * beta) + w_re;
-            w_im = (w_im * alpha + saved_w_re * beta) + w_im;
+            advance(w_re, w_im, step);
         }
         s = stride;
     }
 }
 
 // The separation of a real sequence's spectrum from the half-length complex transform of its
-// even and odd samples, or the reverse. The half-sums A and B, the factor 0.5, the direction
-// factor c and the saved first element share the element type T, so realft forms its half-sums
-// in single precision, recombines them with the double twiddle factor and rounds on storing.
-template <typename T>
-void separate(T* data, std::uint32_t n, std::int32_t sign,
-              void (*complex_fft)(T*, std::uint32_t, std::int32_t)) {
-    const T half = 0.5;
+// even and odd samples, or the reverse: the half-sum A and half-difference B of bin k and its
+// mirror bin, recombined with the twiddle factor of bin k.
+void separate(double* data, std::uint32_t n, std::int32_t sign) {
+    const double half = 0.5;
     double theta = 3.141592653589793 / static_cast<double>(n >> 1);
-    T c;
+    double c;
     if (sign == 1) {
         c = -0.5;
-        complex_fft(data, n >> 1, 1);
+        dfour1(data, n >> 1, 1);
     } else {
         c = 0.5;
         theta = -theta;
     }
-    const auto [alpha, beta] = twiddle_step(theta);
+    const TwiddleStep step = twiddle_step(theta);
     // Bin 0 and bin n/4 need no separation, so the factor starts at bin 1's, exp(i theta).
-    double w_re = alpha + 1.0;
-    double w_im = beta;
+    double w_re = step.alpha + 1.0;
+    double w_im = step.beta;
     const std::uint32_t last = n >> 2;
     for (std::uint32_t i = 2; i <= last; ++i) {
         const std::uint32_t a = i + i - 1;
         const std::uint32_t b = n + 3 - i - i;
-        const T a_re = half * (el(data, a) + el(data, b));
-        const T a_im = half * (el(data, a + 1) - el(data, b + 1));
-        const T b_re = -c * (el(data, a + 1) + el(data, b + 1));
-        const T b_im = c * (el(data, a) - el(data, b));
-        el(data, a) = static_cast<T>(a_re + w_re * b_re - w_im * b_im);
-        el(data, a + 1) = static_cast<T>(a_im + w_re * b_im + w_im * b_re);
-        el(data, b) = static_cast<T>(a_re - w_re * b_re + w_im * b_im);
-        el(data, b + 1) = static_cast<T>(-a_im + w_re * b_im + w_im * b_re);
-        const double saved_w_re = w_re;
-        w_re = (w_re * alpha - w_im * beta) + w_re;
-        w_im = (w_im * alpha + saved_w_re * beta) + w_im;
+        const double a_re = half * (el(data, a) + el(data, b));
+        const double a_im = half * (el(data, a + 1) - el(data, b + 1));
+        const double b_re = -c * (el(data, a + 1) + el(data, b + 1));
+        const double b_im = c * (el(data, a) - el(data, b));
+        el(data, a) = a_re + w_re * b_re - w_im * b_im;
+        el(data, a + 1) = a_im + w_re * b_im + w_im * b_re;
+        el(data, b) = a_re - w_re * b_re + w_im * b_im;
+        el(data, b + 1) = -a_im + w_re * b_im + w_im * b_re;
+        advance(w_re, w_im, step);
     }
-    const T first = el(data, 1);
+    const double first = el(data, 1);
     if (sign == 1) {
         el(data, 1) = first + el(data, 2);
         el(data, 2) = first - el(data, 2);
     } else {
         el(data, 1) = half * (first + el(data, 2));
         el(data, 2) = half * (first - el(data, 2));
-        complex_fft(data, n >> 1, -1);
+        dfour1(data, n >> 1, -1);
     }
 }
 
@@ -128,16 +117,8 @@ void dfour1(double* data, std::uint32_t ncomplex, std::int32_t sign) {
     butterflies(data, len, sign);
 }
 
-void four1(float* data, std::uint32_t ncomplex, std::int32_t sign) {
-    const std::uint32_t len = ncomplex << 1;
-    bit_reverse(data, len);
-    butterflies(data, len, sign);
-}
-
 void drealft(double* data, std::uint32_t n, std::int32_t sign) {
-    separate(data, n, sign, dfour1);
+    separate(data, n, sign);
 }
 
-void realft(float* data, std::uint32_t n, std::int32_t sign) {
-    separate(data, n, sign, four1);
-}
+}  // namespace psd

@@ -1,9 +1,9 @@
 // In-place radix-2 Fourier transforms on arrays whose elements are numbered from 1.
 //
-// These four routines are the arithmetic core of every report: their operation order, angle
-// constants and sine-only twiddle recurrence are fixed, because changing any of them changes the
-// last bits of the densities written to stored reports. They allocate nothing, keep no state and
-// validate nothing; callers guarantee the sizes.
+// These routines are the arithmetic core of every report: their operation order, angle constants
+// and sine-only twiddle recurrence are fixed, because changing any of them changes the last bits
+// of the densities written to stored reports. They allocate nothing, keep no state and validate
+// nothing; callers guarantee the sizes.
 //
 // Element numbering: the contracts below number elements from 1, and element k is data[k - 1].
 // Callers pass the array itself (the address of its first element), NOT the address one element
@@ -13,15 +13,13 @@
 
 #include <cstdint>
 
+namespace psd {
+
 // Complex transform of ncomplex interleaved points (real part of point p in element 2p+1,
 // imaginary part in element 2p+2), in place, unscaled, kernel exp(sign * i * 2pi * p * k /
 // ncomplex). REQUIRES: ncomplex a power of two, 1 <= ncomplex <= 2^30; data holds 2*ncomplex
 // doubles.
 void dfour1(double* data, std::uint32_t ncomplex, std::int32_t sign);
-
-// Single-precision twin of dfour1: float elements, double twiddle arithmetic.
-// REQUIRES: as dfour1, on floats.
-void four1(float* data, std::uint32_t ncomplex, std::int32_t sign);
 
 // Real-sequence transform of n values in place. sign == 1: samples in, packed spectrum out
 // (element 1 X[0], element 2 X[n/2], elements 2k+1 and 2k+2 the real and imaginary parts of X[k],
@@ -29,6 +27,4 @@ void four1(float* data, std::uint32_t ncomplex, std::int32_t sign);
 // REQUIRES: n a power of two, 2 <= n <= 2^31; data holds n doubles.
 void drealft(double* data, std::uint32_t n, std::int32_t sign);
 
-// Single-precision twin of drealft, built on four1.
-// REQUIRES: as drealft, on floats.
-void realft(float* data, std::uint32_t n, std::int32_t sign);
+}  // namespace psd

@@ -6,7 +6,9 @@
 #include <emmintrin.h>
 #endif
 
-#include "fft/twiddle.h"
+#include "internal/twiddle.h"
+
+namespace psd {
 
 // Working layout. A complex point p of each array occupies the same two elements, 2p+1 and 2p+2,
 // in both arrays. While the transform runs, those two elements of the first array hold the point's
@@ -163,7 +165,7 @@ void butterflies_in_lanes(double* a, double* b, std::uint32_t len, std::int32_t 
         const std::uint32_t stride = s << 1;
         const double theta =
             static_cast<double>(sign) * (6.28318530717959 / static_cast<double>(s));
-        const auto [alpha, beta] = twiddle_step(theta);
+        const TwiddleStep step = twiddle_step(theta);
         double w_re = 1.0;
         double w_im = 0.0;
         for (std::uint32_t q0 = 1; q0 < s; q0 += 2 * kTwiddleBlock) {
@@ -173,9 +175,7 @@ void butterflies_in_lanes(double* a, double* b, std::uint32_t len, std::int32_t 
             for (std::uint32_t j = 0; j < count; ++j) {
                 wr[j] = splat(w_re);
                 wi[j] = splat(w_im);
-                const double saved_w_re = w_re;
-                w_re = (w_re * alpha - w_im * beta) + w_re;
-                w_im = (w_im * alpha + saved_w_re * beta) + w_im;
+                advance(w_re, w_im, step);
             }
             if (sweep) {
                 for (std::uint32_t j = 0; j < count; ++j)
@@ -222,9 +222,9 @@ void drealft_pair(double* a, double* b, std::uint32_t n) {
     const Lanes c_lanes = splat(c);
     const Lanes minus_c = splat(-c);
     const double theta = 3.141592653589793 / static_cast<double>(n >> 1);
-    const auto [alpha, beta] = twiddle_step(theta);
-    double w_re = alpha + 1.0;
-    double w_im = beta;
+    const TwiddleStep step = twiddle_step(theta);
+    double w_re = step.alpha + 1.0;
+    double w_im = step.beta;
     const std::uint32_t last = n >> 2;
     for (std::uint32_t i = 2; i <= last; ++i) {
         const std::uint32_t p = i + i - 1;
@@ -246,9 +246,7 @@ void drealft_pair(double* a, double* b, std::uint32_t n) {
         // expression, so that a NaN keeps its sign as it does there.
         store_point(a, b, m, add(sub(a_re, mul(wr, b_re)), mul(wi, b_im)),
                     add(sub(mul(wr, b_im), a_im), mul(wi, b_re)));
-        const double saved_w_re = w_re;
-        w_re = (w_re * alpha - w_im * beta) + w_re;
-        w_im = (w_im * alpha + saved_w_re * beta) + w_im;
+        advance(w_re, w_im, step);
     }
     // Bin n/4 needs no separation; for n = 2 it is bin 0, handled below.
     if (n >= 4) flip_point(a, b, (n >> 1) + 1);
@@ -256,3 +254,5 @@ void drealft_pair(double* a, double* b, std::uint32_t n) {
     const Lanes second = load(at(b, 1));
     store_point(a, b, 1, add(first, second), sub(first, second));
 }
+
+}  // namespace psd

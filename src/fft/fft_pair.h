@@ -15,6 +15,8 @@
 
 #include <cstdint>
 
+namespace psd {
+
 // dfour1(a, ncomplex, sign) and dfour1(b, ncomplex, sign) in one pass, with the same results.
 // REQUIRES: as dfour1 for each array; a and b hold 2*ncomplex doubles each and do not overlap.
 void dfour1_pair(double* a, double* b, std::uint32_t ncomplex, std::int32_t sign);
@@ -23,3 +25,5 @@ void dfour1_pair(double* a, double* b, std::uint32_t ncomplex, std::int32_t sign
 // the packed spectrum of each out. Forward only, as the analysis needs.
 // REQUIRES: n a power of two, 2 <= n <= 2^31; a and b hold n doubles each and do not overlap.
 void drealft_pair(double* a, double* b, std::uint32_t n);
+
+}  // namespace psd

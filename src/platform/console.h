@@ -4,6 +4,8 @@
 // key press first; a script or a pipe must never wait, or it hangs with nothing on its screen.
 #pragma once
 
+namespace psd {
+
 // Whether standard input and standard output are both a terminal (a console window), the only
 // case in which waiting for a key makes sense.
 bool console_is_interactive();
@@ -13,3 +15,5 @@ bool console_is_interactive();
 // the wait. Returns at once at the end of input or on a read error.
 // REQUIRES: console_is_interactive().
 void wait_for_one_key();
+
+}  // namespace psd

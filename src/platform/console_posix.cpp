@@ -6,6 +6,8 @@
 
 #include "platform/console.h"
 
+namespace psd {
+
 namespace {
 
 // The terminal's settings before the wait, for the signal handler to put back.
@@ -57,3 +59,5 @@ void wait_for_one_key() {
     for (std::size_t s = 0; s < sizeof ending_signals / sizeof ending_signals[0]; ++s)
         ::sigaction(ending_signals[s], &previous[s], nullptr);
 }
+
+}  // namespace psd

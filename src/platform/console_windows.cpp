@@ -3,6 +3,8 @@
 
 #include "platform/console.h"
 
+namespace psd {
+
 namespace {
 
 // A console handle, as opposed to a file, a pipe or the NUL device (for which _isatty is also
@@ -24,3 +26,5 @@ void wait_for_one_key() {
     // Enter; the console's own mode is left as it was.
     _getch();
 }
+
+}  // namespace psd

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+namespace psd {
+
 // Whether the open stream reads a regular file: not a pipe, a device or a folder, which cannot be
 // measured or re-read. REQUIRES: stream open.
 bool is_regular_file(std::FILE* stream);
@@ -12,3 +14,9 @@ bool is_regular_file(std::FILE* stream);
 // link or a second hard link counts), by the names' text otherwise.
 // REQUIRES: a and b NUL-terminated.
 bool same_file(const char* a, const char* b);
+
+// Whether name is a folder that may be entered (searched for the names in it), as a program
+// started there needs. REQUIRES: name NUL-terminated.
+bool is_enterable_folder(const char* name);
+
+}  // namespace psd

@@ -1,8 +1,11 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 
 #include "platform/file_identity.h"
+
+namespace psd {
 
 bool is_regular_file(std::FILE* stream) {
     struct stat info;
@@ -16,3 +19,10 @@ bool same_file(const char* a, const char* b) {
         return info_a.st_dev == info_b.st_dev && info_a.st_ino == info_b.st_ino;
     return std::strcmp(a, b) == 0;
 }
+
+bool is_enterable_folder(const char* name) {
+    struct stat info;
+    return ::stat(name, &info) == 0 && S_ISDIR(info.st_mode) && ::access(name, X_OK) == 0;
+}
+
+}  // namespace psd

@@ -5,6 +5,8 @@
 
 #include "platform/file_identity.h"
 
+namespace psd {
+
 namespace {
 
 // The volume and the file index name one file on Windows, as device and inode do on POSIX; they
@@ -53,3 +55,10 @@ bool same_file(const char* a, const char* b) {
                info_a.nFileIndexLow == info_b.nFileIndexLow;
     return same_name(a, b);
 }
+
+bool is_enterable_folder(const char* name) {
+    const DWORD attributes = GetFileAttributesA(name);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+}  // namespace psd

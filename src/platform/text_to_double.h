@@ -6,7 +6,11 @@
 // -0 instead of 0) and in the payload "nan(123)" puts into a NaN; the Windows side mends both.
 #pragma once
 
+namespace psd {
+
 // As strtod(text, end): the double of the longest numeric prefix of text (0 when there is none)
 // and, when end is not null, where that prefix ends (text itself when there is none).
 // REQUIRES: text NUL-terminated.
 double text_to_double(const char* text, char** end);
+
+}  // namespace psd

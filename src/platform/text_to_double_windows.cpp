@@ -5,6 +5,8 @@
 
 #include "platform/text_to_double.h"
 
+namespace psd {
+
 namespace {
 
 bool is_space(char c) {
@@ -80,3 +82,5 @@ double text_to_double(const char* text, char** end) {
     if (std::isnan(value)) return glibc_nan(text, end);
     return value;
 }
+
+}  // namespace psd

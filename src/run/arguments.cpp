@@ -6,6 +6,8 @@
 #define PSD_VERSION "unknown"
 #endif
 
+namespace psd {
+
 Arguments parse_arguments(int argc, const char* const* argv) {
     Arguments parsed;
     if (argc <= 1) return parsed;
@@ -46,3 +48,5 @@ std::string usage_text() {
 std::string version_text() {
     return std::string("psd ") + PSD_VERSION + "\n";
 }
+
+}  // namespace psd

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace psd {
+
 enum class Action { run, help, version, misuse };
 
 struct Arguments {
@@ -18,3 +20,5 @@ Arguments parse_arguments(int argc, const char* const* argv);
 // The usage text for --help and misuse, and the version line ("psd 1.0\n").
 std::string usage_text();
 std::string version_text();
+
+}  // namespace psd

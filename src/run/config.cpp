@@ -1,5 +1,9 @@
 #include "run/config.h"
 
+#include "format/text_scan.h"
+
+namespace psd {
+
 namespace {
 
 // The configuration's characters, with room to give back the few read while looking for a byte
@@ -29,8 +33,9 @@ void skip_byte_order_mark(Source& in) {
         in.held[in.held_count++] = seen[i];
 }
 
-bool is_space(int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+// White space as a "%s" scan sees it, for a character read with getc (EOF is none).
+bool is_white(int c) {
+    return c != EOF && is_space(static_cast<char>(c));
 }
 
 // Skips white space; returns the first other character, or EOF.
@@ -38,29 +43,29 @@ int skip_space(Source& in) {
     int c;
     do
         c = in.get();
-    while (is_space(c));
+    while (is_white(c));
     return c;
 }
 
-ConfigFault end_fault(const Source& in) {
-    return std::ferror(in.stream) ? ConfigFault::read_error : ConfigFault::missing_field;
+ConfigStatus end_fault(const Source& in) {
+    return std::ferror(in.stream) ? ConfigStatus::read_error : ConfigStatus::missing_field;
 }
 
 // A "%s" field that must fit a file name.
-ConfigFault read_name(Source& in, std::string& name) {
+ConfigStatus read_name(Source& in, std::string& name) {
     int c = skip_space(in);
     if (c == EOF) return end_fault(in);
     name.clear();
-    for (; c != EOF && !is_space(c); c = in.get()) {
-        if (name.size() == max_name_length) return ConfigFault::name_too_long;
+    for (; c != EOF && !is_white(c); c = in.get()) {
+        if (name.size() == max_name_length) return ConfigStatus::name_too_long;
         name.push_back(static_cast<char>(c));
     }
-    return std::ferror(in.stream) ? ConfigFault::read_error : ConfigFault::none;
+    return std::ferror(in.stream) ? ConfigStatus::read_error : ConfigStatus::ok;
 }
 
 // A "%d" field, but whole: the sign and digits must make up the entire token ("12abc" and "8.5"
 // are refused where a scan would take 12 and 8 and leave the rest for the next field).
-ConfigFault read_integer(Source& in, std::int32_t& value) {
+ConfigStatus read_integer(Source& in, std::int32_t& value) {
     int c = skip_space(in);
     if (c == EOF) return end_fault(in);
     const bool negative = c == '-';
@@ -74,33 +79,38 @@ ConfigFault read_integer(Source& in, std::int32_t& value) {
         magnitude = magnitude * 10 + (c - '0');
         if (magnitude > past_range) magnitude = past_range;
     }
-    if (std::ferror(in.stream)) return ConfigFault::read_error;
-    if (!any_digit || (c != EOF && !is_space(c))) return ConfigFault::not_whole_number;
+    if (std::ferror(in.stream)) return ConfigStatus::read_error;
+    if (!any_digit || (c != EOF && !is_white(c))) return ConfigStatus::not_whole_number;
     const std::int64_t signed_value = negative ? -magnitude : magnitude;
-    if (signed_value < INT32_MIN || signed_value > INT32_MAX) return ConfigFault::not_whole_number;
+    if (signed_value < INT32_MIN || signed_value > INT32_MAX) return ConfigStatus::not_whole_number;
     value = static_cast<std::int32_t>(signed_value);
-    return ConfigFault::none;
+    return ConfigStatus::ok;
 }
 
 }  // namespace
 
-std::optional<RunConfig> read_run_config(std::FILE* stream, ConfigProblem* problem) {
-    ConfigProblem ignored;
-    if (!problem) problem = &ignored;
-    RunConfig config;
-    *problem = {};
-    auto check = [problem](ConfigFault fault, const char* field) {
-        if (fault == ConfigFault::none) return true;
-        *problem = {fault, field};
-        return false;
-    };
+ConfigStatus read_run_config(std::FILE* stream, RunConfig* config, const char** field) {
+    *config = RunConfig{};
     Source in{stream, {}, 0};
     skip_byte_order_mark(in);
-    if (check(read_name(in, config.data_file), "data_file") &&
-        check(read_integer(in, config.hanning), "hanning") &&
-        check(read_integer(in, config.nb_section), "nb_section") &&
-        check(read_integer(in, config.nbpoint_section), "nbpoint_section") &&
-        check(read_name(in, config.output_file), "output_file"))
-        return config;
-    return std::nullopt;
+    const struct {
+        const char* name;
+        std::string* text;
+        std::int32_t* number;
+    } fields[] = {{"data_file", &config->data_file, nullptr},
+                  {"hanning", nullptr, &config->hanning},
+                  {"nb_section", nullptr, &config->nb_section},
+                  {"nbpoint_section", nullptr, &config->nbpoint_section},
+                  {"output_file", &config->output_file, nullptr}};
+    for (const auto& f : fields) {
+        const ConfigStatus status = f.text ? read_name(in, *f.text) : read_integer(in, *f.number);
+        if (status != ConfigStatus::ok) {
+            *field = f.name;
+            return status;
+        }
+    }
+    config->window = config->hanning == 1 ? Window::hann : Window::none;
+    return ConfigStatus::ok;
 }
+
+}  // namespace psd

@@ -8,13 +8,17 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <optional>
 #include <string>
+
+#include "spectrum/estimator.h"
+
+namespace psd {
 
 struct RunConfig {
     std::string data_file;             // sample file name, at most 127 characters
-    std::int32_t hanning = 0;          // 1: Hann window; any other value: none
-    std::int32_t nb_section = 0;       // sections averaged (M)
+    std::int32_t hanning = 0;          // as configured, for the report's parameter line
+    Window window = Window::none;      // the Hann window when hanning is 1, else none
+    std::int32_t nb_section = 0;       // sections averaged (M); 0: as many as fit
     std::int32_t nbpoint_section = 0;  // points per section (N), checked by the driver
     std::string output_file;           // report file name, at most 127 characters
 };
@@ -22,16 +26,14 @@ struct RunConfig {
 // The longest file name a configuration may give.
 constexpr std::size_t max_name_length = 127;
 
-// What is wrong with a malformed configuration, and in which field (its name as in RunConfig).
-enum class ConfigFault { none, read_error, missing_field, not_whole_number, name_too_long };
-struct ConfigProblem {
-    ConfigFault fault = ConfigFault::none;
-    const char* field = "";
-};
+// What is wrong with a malformed configuration.
+enum class ConfigStatus { ok, read_error, missing_field, not_whole_number, name_too_long };
 
-// Reads the five fields from the stream's position. Returns nothing when the file is malformed
-// (a field missing, an integer not whole or out of 32-bit range, a name over 127 characters, a
-// read error); *problem then names the first bad field. An integer is an optional sign and
-// digits, ended by white space or the end of the file.
-// REQUIRES: stream open for reading; problem may be null.
-std::optional<RunConfig> read_run_config(std::FILE* stream, ConfigProblem* problem = nullptr);
+// Reads the five fields from the stream's position into *config. Anything but ok means a
+// malformed file (a field missing, an integer not whole or out of 32-bit range, a name over 127
+// characters, a read error); *field then names the first bad field as in RunConfig. An integer is
+// an optional sign and digits, ended by white space or the end of the file.
+// REQUIRES: stream open for reading; config and field not null.
+ConfigStatus read_run_config(std::FILE* stream, RunConfig* config, const char** field);
+
+}  // namespace psd

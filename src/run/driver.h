@@ -1,22 +1,37 @@
-// The driver: one fixed run from config_psd.txt to the report, and the one failure exit.
+// The driver: one fixed run from config_psd.txt to the report.
 //
-// run_psd performs the whole run in the current directory and hands any failure back as the
-// message text, so the run can be tested and fuzzed in-process; only main turns a failure into
-// pause_and_exit, which is the single place where the process ends on an error.
+// A run takes the folder it runs in and hands any failure back as a value, so that it can be
+// tested and fuzzed in-process and called from other programs; only main turns a failure into
+// text on the console and ends the process.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <variant>
 
-// Writes message, then "Click on any key to exit\n" to standard output, waits for one key press
-// when standard input and standard output are both a terminal (not in a script or a pipe), and
-// ends the process with status 1.
-[[noreturn]] void pause_and_exit(const std::string& message);
+#include "format/report_file.h"
+#include "run/config.h"
+#include "run/failure.h"
+#include "spectrum/estimator.h"
 
-// Makes folder the current directory for the run. Returns nothing on success, otherwise the
-// failure's message, beginning with a line feed.
-std::optional<std::string> enter_folder(const std::string& folder);
+namespace psd {
 
-// Runs the analysis in the current directory. Returns nothing on success (the report written),
-// otherwise the failure's message lines, concatenated, each beginning with a line feed.
-std::optional<std::string> run_psd();
+// A run's result before its report is written: the configuration, the report's parameter line,
+// the sampling interval, the densities of bins 0 .. N/2 and where the report goes.
+struct Analysis {
+    RunConfig config;
+    ReportHeader header;
+    float deltat = 0.0f;
+    Densities densities;
+    std::string report_path;  // output_file as seen from the folder
+};
+
+// Reads config_psd.txt and the samples in folder (empty: the current folder) and estimates the
+// densities, with every check of a run but the report's; writes nothing.
+std::variant<Analysis, Failure> analyse_folder(const std::string& folder);
+
+// The whole run in folder (empty: the current folder): the analysis, then the report. Returns
+// nothing when the report is written.
+std::optional<Failure> run_psd(const std::string& folder);
+
+}  // namespace psd

@@ -1,28 +1,44 @@
 // psd: averaged power spectral densities and noise impedance of a voltage/current noise record.
 // Everything comes from config_psd.txt in the current folder, or in the one folder given.
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
+#include "platform/console.h"
 #include "run/arguments.h"
 #include "run/driver.h"
+#include "run/messages.h"
+
+namespace {
+
+// Writes the failure's message and the closing line to standard output, waits for one key press
+// when standard input and standard output are both a terminal, and ends the process with status
+// 1. Only a console window closes with the process; a script reading the output must not hang.
+[[noreturn]] void pause_and_exit(const psd::Failure& failure) {
+    std::fputs(psd::message_of(failure).c_str(), stdout);
+    std::fputs(psd::closing_line, stdout);
+    std::fflush(stdout);
+    if (psd::console_is_interactive()) psd::wait_for_one_key();
+    std::exit(1);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-    const Arguments arguments = parse_arguments(argc, argv);
+    const psd::Arguments arguments = psd::parse_arguments(argc, argv);
     switch (arguments.action) {
-        case Action::help:
-            std::fputs(usage_text().c_str(), stdout);
+        case psd::Action::help:
+            std::fputs(psd::usage_text().c_str(), stdout);
             return 0;
-        case Action::version:
-            std::fputs(version_text().c_str(), stdout);
+        case psd::Action::version:
+            std::fputs(psd::version_text().c_str(), stdout);
             return 0;
-        case Action::misuse:
-            std::fputs(usage_text().c_str(), stderr);
+        case psd::Action::misuse:
+            std::fputs(psd::usage_text().c_str(), stderr);
             return 2;
-        case Action::run:
+        case psd::Action::run:
             break;
     }
-    if (!arguments.folder.empty()) {
-        if (auto failure = enter_folder(arguments.folder)) pause_and_exit(*failure);
-    }
-    if (auto failure = run_psd()) pause_and_exit(*failure);
+    if (auto failure = psd::run_psd(arguments.folder)) pause_and_exit(*failure);
     return 0;
 }

@@ -4,6 +4,8 @@
 #include <limits>
 #include <vector>
 
+namespace psd {
+
 namespace {
 
 bool is_usable(double value) {
@@ -71,3 +73,5 @@ SlopeFit fit_db_per_decade(const double* frequency, const double* values, BinRan
     fit.std_error = std::sqrt(residuals / (n - 2) / sxx);
     return fit;
 }
+
+}  // namespace psd

@@ -6,6 +6,8 @@
 
 #include <cstddef>
 
+namespace psd {
+
 // Bins [first, last) as indices into a report's columns (bin k at index k - 1).
 struct BinRange {
     std::size_t first = 0;
@@ -32,3 +34,5 @@ struct SlopeFit {
 // REQUIRES: range within both arrays.
 SlopeFit fit_db_per_decade(const double* frequency, const double* values, BinRange range,
                            double db_per_log10);
+
+}  // namespace psd

@@ -3,14 +3,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
-#include "input/decimal.h"
+#include "format/decimal.h"
 #include "summary/summary.h"
 #include "summary/summary_text.h"
 
 namespace {
+
+using namespace psd;
 
 const char* const usage_text =
     "usage: psd-summary [OPTIONS] REPORT...\n"
@@ -137,7 +140,12 @@ int main(int argc, char** argv) {
     for (const std::string& path : args.reports) {
         Summary summary;
         std::string why;
-        const SummaryStatus result = summarise(path, args.options, &summary, &why);
+        SummaryStatus result = SummaryStatus::bad_report;
+        try {
+            result = summarise(path, args.options, &summary, &why);
+        } catch (const std::bad_alloc&) {
+            why = "there is not enough memory to summarise '" + path + "'";
+        }
         if (result != SummaryStatus::ok) status = 1;
         if (result != SummaryStatus::bad_report) {
             const double level = args.options.level;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+namespace psd {
+
 namespace {
 
 // Domain errors come back as NaN rather than exceptions, and no quantile is rounded to an
@@ -49,3 +51,5 @@ bool confidence_factors(int nb_section, double level, ConfidenceFactors* factors
     return std::isfinite(factors->density_low) && std::isfinite(factors->density_high) &&
            std::isfinite(factors->zn_low) && std::isfinite(factors->zn_high);
 }
+
+}  // namespace psd

@@ -5,6 +5,8 @@
 // current are uncorrelated. The quantiles come from Boost.Math.
 #pragma once
 
+namespace psd {
+
 struct ConfidenceFactors {
     double density_low = 0;   // true density >= estimate * density_low
     double density_high = 0;  // true density <= estimate * density_high
@@ -20,3 +22,5 @@ bool confidence_factors(int nb_section, double level, ConfidenceFactors* factors
 // Quantiles (inverse distribution functions) at probability p in (0, 1); NaN outside the domain.
 double chi_squared_quantile(double degrees_of_freedom, double p);
 double fisher_f_quantile(double dof_numerator, double dof_denominator, double p);
+
+}  // namespace psd

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <filesystem>
 
+namespace psd {
+
 namespace {
 
 // Bins 2 to 6, as indices of bin k at k - 1.
@@ -21,7 +23,7 @@ std::string in_quotes(const std::string& name) {
 }
 
 void summarise_report(const SummaryOptions& options, Summary* s) {
-    const Report& r = s->report;
+    const ReportData& r = s->report;
     const std::size_t count = r.frequency.size();
     s->deltat = report_deltat(r);
     if (options.has_band) {
@@ -58,11 +60,11 @@ void summarise_report(const SummaryOptions& options, Summary* s) {
     s->slope_i = fit_db_per_decade(r.frequency.data(), r.psd_i.data(), slope_bins, 10);
     s->slope_zn = fit_db_per_decade(r.frequency.data(), r.zn.data(), slope_bins, 20);
 
-    confidence_factors(r.nb_section, options.level, &s->factors);
+    confidence_factors(r.header.nb_section, options.level, &s->factors);
 }
 
 void summarise_samples(Summary* s) {
-    const Report& r = s->report;
+    const ReportData& r = s->report;
     const std::size_t count = r.frequency.size();
     const SampleStats& samples = s->samples;
     s->rn = std::sqrt(samples.variance_v / samples.variance_i);
@@ -85,15 +87,15 @@ SummaryStatus summarise(const std::string& report_path, const SummaryOptions& op
     summary->report_path = report_path;
     std::string reason;
     switch (read_report(report_path.c_str(), &summary->report, &reason)) {
-        case ReportStatus::ok:
+        case ReportReadStatus::ok:
             break;
-        case ReportStatus::unreadable:
+        case ReportReadStatus::unreadable:
             *why = "cannot read " + in_quotes(report_path) + ": " + reason;
             return SummaryStatus::bad_report;
-        case ReportStatus::not_a_report:
+        case ReportReadStatus::not_a_report:
             *why = in_quotes(report_path) + " is not a psd report: " + reason;
             return SummaryStatus::bad_report;
-        case ReportStatus::truncated:
+        case ReportReadStatus::truncated:
             *why = in_quotes(report_path) + " is truncated: " + reason;
             return SummaryStatus::bad_report;
     }
@@ -106,19 +108,27 @@ SummaryStatus summarise(const std::string& report_path, const SummaryOptions& op
         // The report names its sample file as psd's configuration did: relative to the folder
         // psd ran in, which is the report's own folder in the usual layout.
         const std::filesystem::path folder = std::filesystem::path(report_path).parent_path();
-        summary->samples_path = (folder / summary->report.data_file).string();
+        summary->samples_path = (folder / summary->report.header.data_file).string();
     }
-    const Report& r = summary->report;
-    const SampleStatus status = read_sample_stats(summary->samples_path.c_str(), r.nb_section,
-                                                  r.nbpoint_section, &summary->samples, &reason);
-    if (status != SampleStatus::ok) {
+    const ReportHeader& h = summary->report.header;
+    const SampleStatsStatus status =
+        read_sample_stats(summary->samples_path.c_str(), in_quotes(summary->samples_path),
+                          h.nb_section, h.nbpoint_section, &summary->samples, &reason);
+    if (status == SampleStatsStatus::missing) {
         *why = "the sample file " + in_quotes(summary->samples_path) + " of " +
-               in_quotes(report_path) + " " + reason;
-        if (status == SampleStatus::missing)
-            *why += " (give it with --samples FILE, or skip its checks with --no-samples)";
+               in_quotes(report_path) + " " + reason +
+               " (give it with --samples FILE, or skip its checks with --no-samples)";
+        return SummaryStatus::bad_samples;
+    }
+    if (status != SampleStatsStatus::ok) {
+        // psd's own message about the file, which names it; the report it belongs to first.
+        if (!reason.empty() && reason.back() == '\n') reason.pop_back();
+        *why = "the sample file of " + in_quotes(report_path) + ": " + reason;
         return SummaryStatus::bad_samples;
     }
     summary->has_samples = true;
     summarise_samples(summary);
     return SummaryStatus::ok;
 }
+
+}  // namespace psd

@@ -5,10 +5,12 @@
 
 #include <string>
 
+#include "format/report_file.h"
 #include "summary/band_stats.h"
 #include "summary/quantiles.h"
-#include "summary/report_reader.h"
 #include "summary/sample_stats.h"
+
+namespace psd {
 
 struct SummaryOptions {
     // Rsn0 band in Hz; by default bins 2 to 6 (bin 1 is the most biased by the mean removal and
@@ -25,7 +27,7 @@ struct SummaryOptions {
 
 struct Summary {
     std::string report_path;
-    Report report;
+    ReportData report;
     double deltat = 0;  // from the report's Nyquist frequency
 
     BinRange rsn0_bins;
@@ -57,3 +59,5 @@ enum class SummaryStatus { ok, bad_report, bad_samples };
 // REQUIRES: options.level in (0, 1); summary and why not null.
 SummaryStatus summarise(const std::string& report_path, const SummaryOptions& options,
                         Summary* summary, std::string* why);
+
+}  // namespace psd

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <iterator>
 
+namespace psd {
+
 namespace {
 
 std::string format(const char* pattern, ...) {
@@ -54,14 +56,14 @@ std::string level_percent(double level) {
 }  // namespace
 
 std::string summary_block(const Summary& s, double level) {
-    const Report& r = s.report;
+    const ReportData& r = s.report;
     const std::size_t bins = r.frequency.size();
     std::string out = s.report_path + "\n";
-    out += "  data file          " + r.data_file + "\n";
-    out += "  window             " + window_text(r.hanning) + "\n";
+    out += "  data file          " + r.header.data_file + "\n";
+    out += "  window             " + window_text(r.header.hanning) + "\n";
     out += format("  sections           M = %d of N = %d samples (%lld samples in all)\n",
-                  r.nb_section, r.nbpoint_section,
-                  static_cast<long long>(r.nb_section) * r.nbpoint_section);
+                  r.header.nb_section, r.header.nbpoint_section,
+                  static_cast<long long>(r.header.nb_section) * r.header.nbpoint_section);
     out += "  sampling interval  " + number(s.deltat) + " s (from the Nyquist frequency, " +
            number(r.frequency.back()) + " Hz)\n";
     out += format("  band               %s Hz to %s Hz, %zu bins %s Hz apart\n",
@@ -90,7 +92,7 @@ std::string summary_block(const Summary& s, double level) {
     out += "    PSD_i            " + slope_text(s.slope_i) + "\n";
     out += "    Zn               " + slope_text(s.slope_zn) + " (20 log10 Zn)\n";
 
-    const int dof = 2 * r.nb_section;
+    const int dof = 2 * r.header.nb_section;
     out += "  " + level_percent(level) +
            " confidence: the true value of one bin lies within these factors of the report's\n";
     out += format("    PSD_v, PSD_i     x%.3g to x%.3g (chi-squared, %d degrees of freedom)\n",
@@ -142,11 +144,11 @@ std::string csv_header() {
 }
 
 std::string csv_row(const Summary& s, double level) {
-    const Report& r = s.report;
+    const ReportData& r = s.report;
     const double nan = std::nan("");
     const bool m = s.has_samples;
-    std::string row = csv_text(s.report_path) + "," + csv_text(r.data_file) + ",";
-    row += format("%d,%d,%d,", r.hanning, r.nb_section, r.nbpoint_section);
+    std::string row = csv_text(s.report_path) + "," + csv_text(r.header.data_file) + ",";
+    row += format("%d,%d,%d,", r.header.hanning, r.header.nb_section, r.header.nbpoint_section);
     const double fields[] = {s.deltat,
                              r.frequency.front(),
                              r.frequency.back(),
@@ -203,7 +205,7 @@ bool is_usable(double value) {
 std::string plot_data(const Summary& s, double level) {
     // gnuplot reads NaN as its own variable of that name.
     auto value = [](double v) { return std::isfinite(v) ? format("%.9g", v) : std::string("NaN"); };
-    const Report& r = s.report;
+    const ReportData& r = s.report;
     std::size_t usable_v = 0, usable_i = 0, usable_zn = 0;
     double f_low = HUGE_VAL, f_high = 0;
     std::string rows;
@@ -218,7 +220,8 @@ std::string plot_data(const Summary& s, double level) {
     }
     const std::string title =
         format("data file = %s    hanning = %d    nb_section = %d     nbpoint_section = %d",
-               r.data_file.c_str(), r.hanning, r.nb_section, r.nbpoint_section);
+               r.header.data_file.c_str(), r.header.hanning, r.header.nb_section,
+               r.header.nbpoint_section);
     return "level = " + value(level) + "; density_low = " + value(s.factors.density_low) +
            "; density_high = " + value(s.factors.density_high) +
            "; zn_low = " + value(s.factors.zn_low) + "; zn_high = " + value(s.factors.zn_high) +
@@ -231,3 +234,5 @@ std::string plot_data(const Summary& s, double level) {
            "; f_high = " + value(f_high > 0 ? f_high : std::nan("")) +
            "; title = " + gnuplot_text(title) + "\n" + rows;
 }
+
+}  // namespace psd

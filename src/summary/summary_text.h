@@ -6,6 +6,8 @@
 
 #include "summary/summary.h"
 
+namespace psd {
+
 // The readable block, lines ending in a line feed. level is the confidence level of the factors.
 std::string summary_block(const Summary& summary, double level);
 
@@ -21,3 +23,5 @@ std::string csv_row(const Summary& summary, double level);
 // line per bin: frequency, PSD_v, PSD_i and Zn as the report holds them (%.9g; inf and nan as
 // printf spells them).
 std::string plot_data(const Summary& summary, double level);
+
+}  // namespace psd

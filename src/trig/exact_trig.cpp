@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace psd {
+
 namespace {
 
 // A double-double: the unevaluated sum hi + lo with |lo| at most half an ulp of hi, about 106
@@ -174,3 +176,5 @@ double exact_sin(double x) {
 double exact_cos(double x) {
     return evaluate(x, 1);
 }
+
+}  // namespace psd

@@ -7,7 +7,11 @@
 // round once, so a report does not depend on which library the tool was built with.
 #pragma once
 
+namespace psd {
+
 // The double nearest to sin(x), resp. cos(x), for the double x.
 // REQUIRES: |x| <= 8 (the angles of a section: at most 2 pi).
 double exact_sin(double x);
 double exact_cos(double x);
+
+}  // namespace psd

@@ -1,0 +1,67 @@
+#include "format/line_count.h"
+
+#include <cstring>
+
+namespace psd {
+
+namespace {
+
+constexpr std::ptrdiff_t line_feed_stretch = 64;
+static_assert(2 * line_feed_stretch <= read_limit, "a line between two feeds must take one read");
+
+// The line feeds among line_feed_stretch bytes; a fixed-length loop the compiler turns into a few
+// vector compares.
+unsigned line_feeds_in_stretch(const char* p) {
+    unsigned char feeds = 0;
+    for (std::ptrdiff_t i = 0; i < line_feed_stretch; ++i)
+        feeds += p[i] == '\n';
+    return feeds;
+}
+
+}  // namespace
+
+void count_lines(LineCount& state, const char* p, const char* end) {
+    std::uint64_t count = state.reads;
+    std::uint64_t pending = state.pending;
+    char last = state.last;
+    while (p != end) {
+        const void* found = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+        if (!found) {
+            pending += static_cast<std::uint64_t>(end - p);
+            last = end[-1];
+            break;
+        }
+        const char* lf = static_cast<const char*>(found);
+        std::uint64_t length = pending + static_cast<std::uint64_t>(lf - p);
+        const char before = lf != p ? lf[-1] : last;
+        if (length > 0 && before == '\r') --length;
+        count += 1 + length / read_limit;
+        pending = 0;
+        p = lf + 1;
+        // At the start of a line: while every stretch of line_feed_stretch bytes holds a line
+        // feed, every line ending there is shorter than two stretches, far below one read, so
+        // each line feed counts one read and the stretch is counted in one go.
+        const char* q = p;
+        while (end - q >= line_feed_stretch) {
+            const unsigned feeds = line_feeds_in_stretch(q);
+            if (feeds == 0) break;
+            count += feeds;
+            q += line_feed_stretch;
+        }
+        if (q != p) {
+            // Back to the start of the line in progress, after the last stretch's last feed.
+            while (q[-1] != '\n')
+                --q;
+            p = q;
+        }
+    }
+    state.reads = count;
+    state.pending = pending;
+    state.last = last;
+}
+
+std::uint64_t final_line_count(const LineCount& state) {
+    return state.reads + (state.pending + read_limit - 1) / read_limit;
+}
+
+}  // namespace psd

@@ -1,0 +1,54 @@
+// The report file: a parameter line, a title line and one line per frequency bin 1..N/2 with
+// frequency, PSD_v, PSD_i and Zn = sqrt(PSD_v / PSD_i). Its writer and its one reader live here,
+// so psd, psd-summary and psd-plot agree on every byte of it.
+//
+// The writer goes through platform/replace_file.h: a report is never left half-written, an
+// earlier report is kept on failure, devices and hard-linked files are written in place. The
+// reader is strict about the layout psd writes (so that a sample file or a half-copied report is
+// never taken for a report) and lenient only where other systems differ: CR LF line ends and the
+// spellings of inf and nan.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace psd {
+
+// The parameter line's fields, as the configuration gave them (nb_section: the sections used).
+struct ReportHeader {
+    std::string data_file;
+    std::int32_t hanning = 0;
+    std::int32_t nb_section = 0;
+    std::int32_t nbpoint_section = 0;
+};
+
+// held_open: another program holds the report open without sharing it (Windows only).
+enum class ReportWriteStatus { written, cannot_create, write_failed, held_open };
+
+// Writes the report of psd_v[0..N/2] and psd_i[0..N/2] (N = header.nbpoint_section) to path, the
+// frequencies from deltat (in the time stamps' unit).
+// REQUIRES: N a power of two, at least 2; both arrays hold N/2 + 1 floats.
+ReportWriteStatus write_report(const char* path, const ReportHeader& header, float deltat,
+                               const float* psd_v, const float* psd_i);
+
+// A report read back. Bins k = 1 .. N/2 at index k - 1: frequency in Hz (for time stamps in
+// seconds), the densities in V^2/Hz and A^2/Hz, Zn in ohms.
+struct ReportData {
+    ReportHeader header;
+    std::vector<double> frequency, psd_v, psd_i, zn;
+};
+
+enum class ReportReadStatus { ok, unreadable, not_a_report, truncated };
+
+// Reads the report at path into *report. On failure *reason says what is wrong, in words that
+// follow "is not a psd report: " or "is truncated: " (unreadable: the system's reason).
+// REQUIRES: report and reason not null.
+ReportReadStatus read_report(const char* path, ReportData* report, std::string* reason);
+
+// The sampling interval the report was computed with, from its Nyquist frequency (the last bin):
+// in the time stamps' unit, to the report's 7 significant digits.
+// REQUIRES: report read with ReportReadStatus::ok.
+double report_deltat(const ReportData& report);
+
+}  // namespace psd

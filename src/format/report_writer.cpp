@@ -1,0 +1,104 @@
+#include "format/report_file.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "platform/replace_file.h"
+
+namespace psd {
+
+namespace {
+
+// What one report shows: write_report's arguments, gathered for the content writer.
+struct ReportContent {
+    const ReportHeader& header;
+    float deltat;
+    const float* psd_v;
+    const float* psd_i;
+};
+
+std::string parameter_line(const ReportContent& report) {
+    static const char format[] =
+        "data file = %s    hanning = %d    nb_section = %d     nbpoint_section = %d\n";
+    const ReportHeader& h = report.header;
+    const int length = std::snprintf(nullptr, 0, format, h.data_file.c_str(), h.hanning,
+                                     h.nb_section, h.nbpoint_section);
+    if (length < 0) return std::string();
+    std::string line(static_cast<std::size_t>(length) + 1, '\0');
+    std::snprintf(line.data(), line.size(), format, h.data_file.c_str(), h.hanning, h.nb_section,
+                  h.nbpoint_section);
+    line.pop_back();
+    return line;
+}
+
+// Writes value as "%14.6e" does with the GNU C library and gives the number of characters. Finite
+// values use the runtime's own "%14.6e" (every runtime the tool is built with gives two exponent
+// digits, as C99 asks); infinities and not-a-numbers are spelled here, because runtimes differ on
+// them ("-nan", "nan", "-nan(ind)") and reports must be the same everywhere.
+// REQUIRES: field holds at least 16 bytes.
+int format_field(char* field, double value) {
+    if (std::isfinite(value)) return std::snprintf(field, 16, "%14.6e", value);
+    const char* text = std::isinf(value) ? (std::signbit(value) ? "-inf" : "inf")
+                                         : (std::signbit(value) ? "-nan" : "nan");
+    return std::snprintf(field, 16, "%14s", text);
+}
+
+// The whole report, line by line, through append_text.
+bool write_content(FileSink& sink, const void* content) {
+    const ReportContent& report = *static_cast<const ReportContent*>(content);
+    const std::string parameters = parameter_line(report);
+    if (parameters.empty() || !append_text(sink, parameters.data(), parameters.size()))
+        return false;
+    static const char titles[] = "    frequency        PSD_v           PSD_i            Zn\n";
+    if (!append_text(sink, titles, sizeof titles - 1)) return false;
+
+    // The Nyquist frequency is kept as a float, as earlier reports were made; the bin spacing is
+    // then formed from it before multiplying by the bin number.
+    const float f_nyquist =
+        static_cast<float>(1.0 / (static_cast<double>(report.deltat) + report.deltat));
+    const std::int32_t half = report.header.nbpoint_section / 2;
+    const double bin_width = static_cast<double>(f_nyquist) / static_cast<double>(half);
+
+    for (std::int32_t k = 1; k <= half; ++k) {
+        const double psd_v_k = static_cast<double>(report.psd_v[k]);
+        const double psd_i_k = static_cast<double>(report.psd_i[k]);
+        const double fields[4] = {static_cast<double>(k) * bin_width, psd_v_k, psd_i_k,
+                                  std::sqrt(psd_v_k / psd_i_k)};
+        // Four fields of at most 14 characters (a double's widest "%e" text, such as
+        // -1.797693e+308, is 14 characters), three tabs and a line feed.
+        char line[80];
+        std::size_t used = 0;
+        for (int f = 0; f < 4; ++f) {
+            const int length = format_field(line + used, fields[f]);
+            if (length != 14) return false;
+            used += 14;
+            line[used++] = f < 3 ? '\t' : '\n';
+        }
+        if (!append_text(sink, line, used)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+ReportWriteStatus write_report(const char* path, const ReportHeader& header, float deltat,
+                               const float* psd_v, const float* psd_i) {
+    const ReportContent report{header, deltat, psd_v, psd_i};
+    switch (replace_file(path, write_content, &report)) {
+        case ReplaceStatus::written:
+            return ReportWriteStatus::written;
+        case ReplaceStatus::write_failed:
+            return ReportWriteStatus::write_failed;
+        case ReplaceStatus::held_open:
+            return ReportWriteStatus::held_open;
+        case ReplaceStatus::cannot_create:
+            break;
+    }
+    return ReportWriteStatus::cannot_create;
+}
+
+}  // namespace psd

@@ -1,0 +1,277 @@
+#include "format/sample_stream.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#include "format/decimal.h"
+#include "format/text_scan.h"
+
+namespace psd {
+
+namespace {
+
+// Room at the front of the buffer for a line that runs past the end of a block. A line kept
+// there is at most read_limit characters: a longer one cannot be a sample line and is counted
+// in place instead.
+constexpr std::size_t carry_room = read_limit + 1;
+
+// The first section buffers: larger sections grow to their length as samples come, so a run
+// bound to fail for lack of samples never asks for memory the file cannot fill.
+constexpr std::uint32_t first_capacity = std::uint32_t{1} << 16;
+
+// Small blocks (the tests' way of putting block ends everywhere) still share a buffer of this
+// size, so the unread text is not moved for every byte read.
+constexpr std::size_t least_buffer = std::size_t{1} << 16;
+
+// Reads the next block after the unread text, first moving that text to the front of the buffer
+// when the block would not fit behind it. Returns false on a read error.
+bool read_block(SampleStream& s) {
+    char* const buffer = s.buffer.data();
+    if (s.len + s.block_size > s.buffer.size() - text_padding) {
+        const std::size_t kept = s.len - s.pos;
+        if (kept != 0 && s.pos != 0) std::memmove(buffer, buffer + s.pos, kept);
+        s.pos = 0;
+        s.len = kept;
+    }
+    if (s.at_end) return true;
+    const std::size_t got = std::fread(buffer + s.len, 1, s.block_size, s.file);
+    s.len += got;
+    if (got < s.block_size) {
+        s.at_end = true;
+        if (std::ferror(s.file)) return false;
+    }
+    return true;
+}
+
+// From the start of a line on, the rest of the file is only counted.
+void begin_counting(SampleStream& s) {
+    s.converting = false;
+    s.counted = LineCount{};
+    s.counted.reads = s.lines_done;
+}
+
+// The line [first, last) is the next one and not a sample line; line_feed as read_sample_line.
+void keep_bad_line(SampleStream& s, const char* first, const char* last, bool line_feed) {
+    std::size_t length = static_cast<std::size_t>(last - first);
+    const std::size_t characters =
+        line_feed && length > 0 && last[-1] == '\r' ? length - 1 : length;
+    s.bad_line.number = s.lines_done + 1;
+    s.bad_line.too_long = characters >= read_limit;
+    s.bad_line.start.assign(first, std::min(length, bad_line_shown));
+}
+
+// Keeps the time stamp of the line [first, last) that completes a section. Only these are
+// converted after line 2, for the readers that follow the record's time; the token is already
+// known to be a whole number.
+void note_section_end(SampleStream& s, const char* first, const char* last) {
+    const char* const token = skip_space(first, last);
+    convert_token(token, find_space(token, last), &s.last_time);
+}
+
+// Makes room for at least one more sample in the section buffers.
+bool grow_sections(SampleStream& s) {
+    const std::size_t wanted = s.capacity == 0 ? std::min(s.n, first_capacity)
+                                               : std::min<std::size_t>(s.n, 2 * s.capacity);
+    std::unique_ptr<double[]> voltage(new (std::nothrow) double[wanted]);
+    std::unique_ptr<double[]> current(new (std::nothrow) double[wanted]);
+    if (!voltage || !current) return false;
+    std::copy(s.voltage.get(), s.voltage.get() + s.filled, voltage.get());
+    std::copy(s.current.get(), s.current.get() + s.filled, current.get());
+    s.voltage = std::move(voltage);
+    s.current = std::move(current);
+    s.capacity = wanted;
+    s.section_v = s.voltage.get();
+    s.section_i = s.current.get();
+    return true;
+}
+
+// Stores a sample in the section in progress; the caller has made room for it.
+void store(SampleStream& s, const SampleValues& values) {
+    s.voltage[s.filled] = static_cast<double>(values.voltage);
+    s.current[s.filled] = static_cast<double>(values.current);
+    ++s.filled;
+}
+
+enum class LineRead { sample, bad, none, read_error };
+
+// Reads and checks the next line, wherever blocks end; none at the end of the file. Used for the
+// first two lines only: one slow step per line.
+LineRead read_line(SampleStream& s, SampleValues* values) {
+    for (;;) {
+        const char* const first = s.buffer.data() + s.pos;
+        const char* const end = s.buffer.data() + s.len;
+        const void* found = std::memchr(first, '\n', static_cast<std::size_t>(end - first));
+        if (found != nullptr || s.at_end) {
+            if (found == nullptr && first == end) return LineRead::none;
+            const char* const last = found ? static_cast<const char*>(found) : end;
+            if (!read_sample_line(first, last, found != nullptr, values)) {
+                keep_bad_line(s, first, last, found != nullptr);
+                return LineRead::bad;
+            }
+            s.pos = static_cast<std::size_t>(last - s.buffer.data()) + (found ? 1 : 0);
+            ++s.lines_done;
+            return LineRead::sample;
+        }
+        if (s.len - s.pos > read_limit) {
+            keep_bad_line(s, first, end, false);
+            return LineRead::bad;
+        }
+        if (!read_block(s)) return LineRead::read_error;
+    }
+}
+
+// Counts from the current position to the end of the file, or until the count passes limit.
+SampleStatus count_until(SampleStream& s, std::uint64_t limit) {
+    for (;;) {
+        count_lines(s.counted, s.buffer.data() + s.pos, s.buffer.data() + s.len);
+        s.pos = s.len;
+        if (s.counted.reads > limit || s.at_end) break;
+        if (!read_block(s)) return SampleStatus::read_error;
+    }
+    s.count = s.at_end ? final_line_count(s.counted) : s.counted.reads;
+    return s.count > s.max_count ? SampleStatus::too_many_lines : SampleStatus::ok;
+}
+
+}  // namespace
+
+SampleStatus start_samples(SampleStream& s, std::FILE* file, std::uint32_t n,
+                           std::size_t block_size, std::uint64_t max_count) {
+    s = SampleStream{};
+    s.file = file;
+    s.block_size = block_size;
+    s.max_count = max_count;
+    s.n = n;
+    // Zeroed, so the padding that whole-word reads may touch is always defined.
+    s.buffer.assign(std::max(carry_room + block_size, least_buffer) + text_padding, '\0');
+
+    // A UTF-8 byte order mark is no text of line 1.
+    while (s.len < 3 && !s.at_end) {
+        if (!read_block(s)) return SampleStatus::read_error;
+    }
+    if (s.len >= 3 && std::memcmp(s.buffer.data(), "\xEF\xBB\xBF", 3) == 0) s.pos = 3;
+
+    for (SampleValues& values : s.first_two) {
+        switch (read_line(s, &values)) {
+            case LineRead::sample:
+                continue;
+            case LineRead::none:
+                s.count = s.lines_done;
+                return SampleStatus::fewer_than_two;
+            case LineRead::read_error:
+                return SampleStatus::read_error;
+            case LineRead::bad:
+                break;
+        }
+        // Whether the file has two reads decides between the two messages; no more is counted.
+        begin_counting(s);
+        const SampleStatus counted = count_until(s, 1);
+        if (counted == SampleStatus::read_error) return counted;
+        return s.count < 2 ? SampleStatus::fewer_than_two : SampleStatus::first_lines_bad;
+    }
+    s.deltat = static_cast<float>(s.first_two[1].time - s.first_two[0].time);
+    s.first_time = s.first_two[0].time;
+    return SampleStatus::ok;
+}
+
+void set_used_lines(SampleStream& s, std::uint64_t lines) {
+    s.used_lines = lines;
+    if (lines == 0) {
+        begin_counting(s);
+        return;
+    }
+    if (!grow_sections(s)) {
+        s.out_of_memory = true;
+        begin_counting(s);
+        return;
+    }
+    store(s, s.first_two[0]);
+    store(s, s.first_two[1]);
+}
+
+SampleStatus next_section(SampleStream& s) {
+    while (s.converting) {
+        char* const buffer = s.buffer.data();
+        if (s.filled == s.n) {
+            // Lines 1 and 2 made a whole section of 2.
+            s.last_time = s.first_two[1].time;
+            s.filled = 0;
+            return SampleStatus::section_ready;
+        }
+        // The lines that end in this buffer; the text after the last line feed waits for more.
+        std::size_t lines_end = s.len;
+        while (lines_end > s.pos && buffer[lines_end - 1] != '\n')
+            --lines_end;
+        bool stop = false;  // conversion ends at the line at pos
+        while (s.pos < lines_end) {
+            if (s.lines_done == s.used_lines) break;
+            if (s.filled == s.capacity && !grow_sections(s)) {
+                s.out_of_memory = true;
+                stop = true;
+                break;
+            }
+            const char* const first = buffer + s.pos;
+            SampleValues values;
+            const char* last = read_plain_sample_line(first, &values);
+            if (last == nullptr) {
+                last = static_cast<const char*>(std::memchr(first, '\n', lines_end - s.pos));
+                if (!read_sample_line(first, last, true, &values)) {
+                    keep_bad_line(s, first, last, true);
+                    stop = true;
+                    break;
+                }
+            }
+            store(s, values);
+            ++s.lines_done;
+            s.pos = static_cast<std::size_t>(last + 1 - buffer);
+            if (s.filled == s.n) {
+                note_section_end(s, first, last);
+                s.filled = 0;
+                return SampleStatus::section_ready;
+            }
+        }
+        if (stop || s.lines_done == s.used_lines) break;
+        if (s.lines_done > s.max_count) return SampleStatus::too_many_lines;
+        const char* const first = buffer + s.pos;
+        const char* const end = buffer + s.len;
+        if (s.at_end) {
+            if (first == end) {
+                s.count = s.lines_done;
+                return SampleStatus::ok;
+            }
+            // A last line without a line feed.
+            if (s.filled == s.capacity && !grow_sections(s)) {
+                s.out_of_memory = true;
+                break;
+            }
+            SampleValues values;
+            if (!read_sample_line(first, end, false, &values)) {
+                keep_bad_line(s, first, end, false);
+                break;
+            }
+            store(s, values);
+            ++s.lines_done;
+            s.pos = s.len;
+            if (s.lines_done > s.max_count) return SampleStatus::too_many_lines;
+            if (s.filled == s.n) {
+                note_section_end(s, first, end);
+                s.filled = 0;
+                return SampleStatus::section_ready;
+            }
+            continue;
+        }
+        if (static_cast<std::size_t>(end - first) > read_limit) {
+            keep_bad_line(s, first, end, false);
+            break;
+        }
+        if (!read_block(s)) return SampleStatus::read_error;
+    }
+    if (s.converting) begin_counting(s);
+    return count_until(s, s.max_count);
+}
+
+void stop_converting(SampleStream& s) {
+    if (s.converting) begin_counting(s);
+}
+
+}  // namespace psd

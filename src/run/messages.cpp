@@ -1,0 +1,148 @@
+#include "run/messages.h"
+
+#include <cstdint>
+
+#include "format/sample_messages.h"
+
+namespace psd {
+
+namespace {
+
+std::string number(std::int64_t value) {
+    return std::to_string(value);
+}
+
+std::string config_text(const Failure& f) {
+    const std::string field = f.field;
+    switch (f.config) {
+        case ConfigStatus::read_error:
+            break;
+        case ConfigStatus::missing_field:
+            return "The file config_psd.txt ends before the field " + field +
+                   ". It must hold data_file, hanning, nb_section, nbpoint_section and "
+                   "output_file, separated by blanks.\n";
+        case ConfigStatus::not_whole_number:
+            return "The field " + field + " in config_psd.txt is not a whole number between " +
+                   number(INT32_MIN) + " and " + number(INT32_MAX) +
+                   ". Correct it in config_psd.txt.\n";
+        case ConfigStatus::name_too_long:
+            return "The field " + field + " in config_psd.txt is longer than " +
+                   number(max_name_length) +
+                   " characters. Give a shorter file name in config_psd.txt.\n";
+        case ConfigStatus::ok:
+            return "The file config_psd.txt could not be read as a configuration.\n";
+    }
+    return "The file config_psd.txt could not be read. Check that it is a readable text file.\n";
+}
+
+std::string sections_of(std::int64_t sections, std::int64_t n) {
+    return number(sections) + (sections == 1 ? " section of " : " sections of ") + number(n) +
+           " points";
+}
+
+// The design's two lines, then the numbers a user needs to choose nb_section.
+std::string too_few_points_text(const Failure& f) {
+    const std::int64_t n = f.n;
+    std::string numbers = f.name + " has " + number(f.count) + " samples; ";
+    if (f.nb_section > 0) {
+        numbers += sections_of(f.nb_section, n) + (f.nb_section == 1 ? " needs " : " need ") +
+                   number(f.nb_section * n) + ". ";
+        const std::int64_t fit = f.count / n;
+        if (fit > 0) {
+            numbers += "At most " + sections_of(fit, n) + (fit == 1 ? " fits." : " fit.");
+        } else {
+            numbers += "Not even one section of " + number(n) + " points fits.";
+        }
+    } else {
+        numbers += "not even one section of " + number(n) + " points fits.";
+    }
+    return "Fatal error: the number of data points is too low. Decrease\n"
+           "the number of sections in the file config_psd.txt.\n" +
+           numbers + "\n";
+}
+
+std::string cannot_create_text(const std::string& output_file) {
+    return "The file " + output_file +
+           " cannot be created. Check that its folder exists and can be written, or change "
+           "output_file in config_psd.txt.\n";
+}
+
+std::string same_file_text(const Failure& f) {
+    return "The output_file " + f.name + " is the same file as " + f.other +
+           ": the report would replace it. Give another output_file in config_psd.txt.\n";
+}
+
+// The text of the failures found before the samples are read.
+std::string setup_text(const Failure& f) {
+    switch (f.fault) {
+        case RunFault::folder_not_entered:
+            return "The folder " + f.name +
+                   " cannot be entered. Check that it exists and that it may be opened.\n";
+        case RunFault::config_missing:
+            return "The file config_psd.txt does not exist in  the current directory.\n";
+        case RunFault::config_malformed:
+            return config_text(f);
+        case RunFault::samples_missing:
+            return "The file " + f.name + " does not exist in the current directory.\n";
+        case RunFault::same_as_samples:
+        case RunFault::same_as_config:
+            return same_file_text(f);
+        default:
+            return std::string();
+    }
+}
+
+// The text of the failures found in and after the pass over the samples.
+std::string analysis_text(const Failure& f) {
+    switch (f.fault) {
+        case RunFault::samples_unreadable:
+            return unreadable_text(f.name);
+        case RunFault::sample_problem:
+            return sample_problem_text(f.samples, f.bad_line, f.name);
+        case RunFault::too_few_points:
+            return too_few_points_text(f);
+        case RunFault::not_power_of_two:
+            return "Fatal error: the number of data points per section is not a power of 2.\n";
+        case RunFault::negative_sections:
+            return "The number of sections nb_section in config_psd.txt is negative. Set it to 0 "
+                   "(as many sections as the record holds) or more.\n";
+        case RunFault::bad_interval:
+            return "The first two time stamps of " + f.name +
+                   " do not give a positive sampling interval. Check that the time stamps "
+                   "increase, or change data_file in config_psd.txt.\n";
+        case RunFault::bad_used_line:
+            return bad_line_text(f.bad_line, f.name);
+        default:
+            return std::string();
+    }
+}
+
+// The text of the failures of the last steps: memory and the report.
+std::string ending_text(const Failure& f) {
+    switch (f.fault) {
+        case RunFault::out_of_memory:
+            return "There is not enough memory for this run. Decrease nb_section or "
+                   "nbpoint_section in config_psd.txt.\n";
+        case RunFault::report_cannot_create:
+            return cannot_create_text(f.name);
+        case RunFault::report_held_open:
+            return cannot_create_text(f.name) +
+                   "Another program holds it open: close it there, then run psd again.\n";
+        case RunFault::report_write_failed:
+            return "The file " + f.name +
+                   " could not be written completely; the disk may be full.\n";
+        default:
+            return std::string();
+    }
+}
+
+}  // namespace
+
+std::string message_of(const Failure& failure) {
+    std::string text = setup_text(failure);
+    if (text.empty()) text = analysis_text(failure);
+    if (text.empty()) text = ending_text(failure);
+    return "\n" + text;
+}
+
+}  // namespace psd

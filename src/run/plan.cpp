@@ -1,0 +1,99 @@
+#include "run/plan.h"
+
+#include <cmath>
+#include <optional>
+
+namespace psd {
+
+namespace {
+
+// N passes when it is 2, 4, 8, ...: doubled in 64 bits, so no 32-bit value loops forever.
+bool is_power_of_two(std::int32_t n) {
+    std::int64_t p = 2;
+    while (p < n)
+        p *= 2;
+    return p == n;
+}
+
+bool interval_ok(float deltat) {
+    return deltat > 0.0f && std::isfinite(deltat);
+}
+
+Failure failure(RunFault fault, const std::string& name) {
+    Failure f;
+    f.fault = fault;
+    f.name = name;
+    return f;
+}
+
+// The failure of a pass that ended in a fault of the file, or nothing.
+std::optional<Failure> sample_failure(SampleStatus status, const SampleStream& stream,
+                                      const std::string& data_file) {
+    if (status == SampleStatus::ok || status == SampleStatus::section_ready) return std::nullopt;
+    if (status == SampleStatus::read_error) return failure(RunFault::samples_unreadable, data_file);
+    Failure f = failure(RunFault::sample_problem, data_file);
+    f.samples = status;
+    f.bad_line = stream.bad_line;
+    return f;
+}
+
+}  // namespace
+
+std::variant<Plan, Failure> plan_run(const RunConfig& config, std::FILE* samples,
+                                     const std::string& data_file, SampleStream& stream) {
+    Plan plan;
+    const std::int32_t n = config.nbpoint_section;
+    plan.power_of_two = is_power_of_two(n);
+    // A section length that can never be analysed still groups lines 1 and 2 by two.
+    const std::uint32_t grouping = plan.power_of_two ? static_cast<std::uint32_t>(n) : 2;
+    if (auto bad = sample_failure(start_samples(stream, samples, grouping), stream, data_file))
+        return *bad;
+
+    // The checks that do not need the count are known now: a run that will fail them only
+    // counts the lines.
+    const bool analyse = plan.power_of_two && config.nb_section >= 0 && interval_ok(stream.deltat);
+    const std::int64_t asked = std::int64_t{config.nb_section} * n;
+    plan.used_lines = !analyse                 ? 0
+                      : config.nb_section == 0 ? UINT64_MAX
+                                               : static_cast<std::uint64_t>(asked);
+    return plan;
+}
+
+std::variant<std::int64_t, Failure> check_run(const RunConfig& config, const Plan& plan,
+                                              const SampleStream& stream, const PassResult& pass,
+                                              const std::string& data_file) {
+    if (auto bad = sample_failure(pass.status, stream, data_file)) return *bad;
+
+    // The section checks, sufficiency first. nb_section 0 asks for every whole section there is.
+    const std::int32_t n = config.nbpoint_section;
+    const std::int64_t count = static_cast<std::int64_t>(stream.count);
+    const bool all = config.nb_section == 0 && plan.power_of_two;
+    const std::int64_t m = all ? count / n : std::int64_t{config.nb_section};
+    if (m * n > count || (all && m == 0)) {
+        Failure f = failure(RunFault::too_few_points, data_file);
+        f.count = count;
+        f.nb_section = config.nb_section;
+        f.n = n;
+        return f;
+    }
+    if (!plan.power_of_two) return failure(RunFault::not_power_of_two, data_file);
+    // Two values the estimator cannot work with, refused after both checks so that those keep
+    // their precedence.
+    if (config.nb_section < 0) return failure(RunFault::negative_sections, data_file);
+    if (!interval_ok(stream.deltat)) return failure(RunFault::bad_interval, data_file);
+
+    // Every line the sections use must have been a sample.
+    const BadLine& bad = stream.bad_line;
+    if (bad.number != 0 && bad.number <= static_cast<std::uint64_t>(m * n)) {
+        Failure f = failure(RunFault::bad_used_line, data_file);
+        f.bad_line = bad;
+        return f;
+    }
+    if (pass.memory_short || stream.out_of_memory) return failure(RunFault::out_of_memory, "");
+    // Every used line was read as a sample, so every section was analysed; the guard keeps a
+    // file that changed under the pass from giving a report of part of it.
+    if (pass.sections != m) return failure(RunFault::samples_unreadable, data_file);
+    return m;
+}
+
+}  // namespace psd
