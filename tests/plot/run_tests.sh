@@ -170,6 +170,37 @@ for image in alone.svg badsummary.png dying.png old.png; do
   [ -e "$scratch/$image" ] && fail "a run without usable psd-summary left $image"
 done
 
+# An installed psd-plot reached through symbolic links finds its gnuplot script in ../share/psd
+# and psd-summary beside its real file, not beside the link, whether the system's readlink
+# resolves links itself (readlink -f) or psd-plot has to follow them one at a time.
+prefix=$scratch/opt/psd
+mkdir -p -- "$prefix/bin" "$prefix/share/psd" "$scratch/home/.local/bin" "$scratch/links" \
+  "$scratch/old-readlink"
+cp -- "$plot" "$prefix/bin/psd-plot"
+cp -- "$(dirname -- "$plot")/psd-plot.gp" "$prefix/share/psd/"
+ln -s -- "$summary" "$prefix/bin/psd-summary"
+ln -s -- ../../../opt/psd/bin/psd-plot "$scratch/home/.local/bin/psd-plot"
+ln -s -- "$scratch/home/.local/bin/psd-plot" "$scratch/links/plot"
+real_readlink=$(command -v readlink)
+# A readlink without -f, like older BSD and macOS ones.
+# shellcheck disable=SC2016
+printf '#!/bin/sh\ncase $1 in -f) echo "readlink: illegal option -- f" >&2; exit 1 ;; esac\n' \
+  >"$scratch/old-readlink/readlink"
+printf 'exec %s "$@"\n' "$real_readlink" >>"$scratch/old-readlink/readlink"
+chmod +x -- "$scratch/old-readlink/readlink"
+for way in "psd-plot" "$scratch/links/plot"; do
+  for path in "$scratch/home/.local/bin:/usr/bin:/bin" \
+    "$scratch/old-readlink:$scratch/home/.local/bin:/usr/bin:/bin"; do
+    rm -f -- "$scratch/linked.png"
+    messages=$(cd -- "$scratch/home" && env -u PSD_SUMMARY PATH="$path" "$way" \
+      "$here/report_psd.txt" "$scratch/linked.png" 2>&1)
+    status=$?
+    expect_success "psd-plot run as $way through links, PATH=$path"
+    [ "$(png_size "$scratch/linked.png")" = 1000x900 ] ||
+      fail "psd-plot run as $way through links, PATH=$path: no 1000x900 image"
+  done
+done
+
 # The gnuplot script on its own, as on Windows: it runs psd-summary itself.
 gp_script=$(dirname -- "$plot")/psd-plot.gp
 messages=$(gnuplot -e "PSD_SUMMARY='$summary'" -c "$gp_script" "$here/report_psd.txt" \
