@@ -218,6 +218,35 @@ messages=$(gnuplot -e "PSD_SUMMARY='$scratch/no-such-psd-summary'" -c "$gp_scrip
 status=$?
 expect_failure "the gnuplot script without psd-summary" 1 "psd-summary" "could not be run"
 
+# Given the assignments line and the bins, the gnuplot script reads no report and runs no
+# psd-summary: here the report does not exist and PSD_SUMMARY names nothing, and it still draws.
+# The bins file may be psd-summary's output as it is (its assignments line skipped) or the bins
+# alone; both give the same picture.
+"$summary" --plot-data -- "$here/report_invalid_bins.txt" >"$scratch/plot-data.txt"
+tail -n +2 -- "$scratch/plot-data.txt" >"$scratch/bins-only.txt"
+assignments=$(head -n 1 -- "$scratch/plot-data.txt")
+for bins_file in plot-data.txt bins-only.txt; do
+  messages=$(gnuplot -e "PSD_SUMMARY='$scratch/no-such-psd-summary'" -c "$gp_script" \
+    "$scratch/no-such-report.txt" "$scratch/given-$bins_file.svg" "$assignments" \
+    "$scratch/$bins_file" 2>&1)
+  status=$?
+  expect_success "the gnuplot script given the assignments and $bins_file, without a report"
+done
+for label in 'PSD_v (V²/Hz)' 'Zn (Ω)' 'Rsn0 = 8051 Ω' '95 % band of one bin' \
+  'data file = cell7_short.txt    hanning = 0    nb_section = 4     nbpoint_section = 16'; do
+  grep -qF -- ">$label<" "$scratch/given-plot-data.txt.svg" ||
+    fail "the plot from given data has no text \"$label\""
+done
+cmp -s -- "$scratch/given-plot-data.txt.svg" "$scratch/given-bins-only.txt.svg" ||
+  fail "the bins with and without psd-summary's assignments line draw different pictures"
+# The same picture as when the script asks psd-summary itself.
+messages=$(gnuplot -e "PSD_SUMMARY='$summary'" -c "$gp_script" "$here/report_invalid_bins.txt" \
+  "$scratch/asked.svg" 2>&1)
+status=$?
+expect_success "the gnuplot script asking psd-summary for report_invalid_bins.txt"
+cmp -s -- "$scratch/given-plot-data.txt.svg" "$scratch/asked.svg" ||
+  fail "the plot from given data differs from the one psd-summary's output gives when asked"
+
 for image in truncated.png partial.png sample.png direct_bad.png direct_alone.png; do
   [ -e "$scratch/$image" ] && fail "a failed run left an output file: $image"
 done
