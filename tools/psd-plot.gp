@@ -56,28 +56,26 @@ if (!have_assignments || !have_bins_file) {
         command = '"' . command . '"'
     }
     plot_data = system(command)
-    # psd-summary ends with 1 for a report it refuses, and has said why on stderr; any other
-    # failure means it could not be run at all, and then there is nothing to draw.
-    if (GPVAL_SYSTEM_ERRNO == 1) {
-        exit status 1
-    }
-    if (GPVAL_SYSTEM_ERRNO != 0 || strlen(plot_data) == 0) {
+    summary_status = GPVAL_SYSTEM_ERRNO
+    if (strlen(plot_data) == 0) {
+        # psd-summary ends with 1 for a report it refuses, and has said why on stderr; with no
+        # output and any other status it could not be run at all, and there is nothing to draw.
+        if (summary_status == 1) {
+            exit status 1
+        }
         print sprintf("psd-plot: psd-summary ('%s') could not be run, and nothing can be " . \
             "drawn without it: it reads the report. Put psd-summary (built and installed " . \
             "with psd) on the PATH, or name it with -e \"PSD_SUMMARY='...'\" before -c", summary)
         exit status 1
     }
     newline = strstrt(plot_data, "\n")
+    if (newline == 0 && summary_status != 0) {
+        print sprintf("psd-plot: psd-summary ('%s') failed on '%s' (exit status %d)", \
+            summary, report, summary_status)
+        exit status 1
+    }
     if (!have_assignments) {
         assignments = newline > 0 ? plot_data[1:newline - 1] : plot_data
-    }
-    if (!have_bins_file) {
-        # The bins go to a datablock, plotted like a file but kept in memory.
-        set print $bins
-        if (newline > 0) {
-            print plot_data[newline + 1:]
-        }
-        unset print
     }
 }
 # A line read through a text pipe on Windows may keep its carriage return.
@@ -85,6 +83,31 @@ if (strlen(assignments) > 0 && assignments[strlen(assignments):] eq "\r") {
     assignments = assignments[1:strlen(assignments) - 1]
 }
 eval assignments
+
+if (!have_bins_file) {
+    # The bins go to a datablock, plotted like a file but kept in memory.
+    set print $bins
+    if (newline > 0) {
+        print plot_data[newline + 1:]
+    }
+    unset print
+    # gnuplot keeps only the first 1 MiB of a command's output, and psd-summary, cut off, fails
+    # to write the rest (and says so): the bins of a long report (nbpoint_section = 65536 and
+    # up) are then read again through a pipe, which has no such limit.
+    if (summary_status != 0 || |$bins| != bins) {
+        print "psd-plot: note: psd-summary's output is longer than gnuplot's system() keeps, " . \
+            "so the bins are read again through a pipe"
+        set table $bins
+        plot '< ' . command every ::1 using (strcol(1)):(strcol(2)):(strcol(3)):(strcol(4)) \
+            with table
+        unset table
+        if (|$bins| != bins) {
+            print sprintf("psd-plot: psd-summary ('%s') gave %d of the %d bins of '%s'", \
+                summary, |$bins|, bins, report)
+            exit status 1
+        }
+    }
+}
 have_bands = density_low == density_low
 
 # --- Where the bins are read from: the datablock, or BINS less its assignments line if it has one.

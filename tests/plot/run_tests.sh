@@ -208,6 +208,25 @@ messages=$(gnuplot -e "PSD_SUMMARY='$summary'" -c "$gp_script" "$here/report_psd
 status=$?
 expect_success "the gnuplot script run directly"
 [ "$(png_size "$scratch/direct.png")" = 1000x900 ] || fail "the direct plot has the wrong size"
+grep -qF 'through a pipe' <<<"$messages" && fail "a short report's bins read twice: $messages"
+# gnuplot keeps only 1 MiB of a command's output, less than psd-summary gives for
+# nbpoint_section = 65536: the script must still draw every bin, the same picture as psd-plot's.
+awk 'BEGIN {
+  n = 65536
+  printf "data file = long.txt    hanning = 1    nb_section = 4     nbpoint_section = %d\n", n
+  printf "    frequency        PSD_v           PSD_i            Zn\n"
+  for (k = 1; k <= n / 2; k++)
+    printf "  %e\t  %e\t  %e\t  %e\n", k / 64, 1e-9 / k, 1e-17 / sqrt(k), 1e4 / sqrt(1 + k / 100)
+}' >"$scratch/long.txt"
+run "$scratch/long.txt" "$scratch/long-wrapped.svg"
+expect_success "a report of 32768 bins"
+messages=$(gnuplot -e "PSD_SUMMARY='$summary'" -c "$gp_script" "$scratch/long.txt" \
+  "$scratch/long-direct.svg" 2>&1)
+status=$?
+expect_success "the gnuplot script run directly on a report of 32768 bins"
+grep -qF 'through a pipe' <<<"$messages" || fail "no note on the bins read again: $messages"
+cmp -s -- "$scratch/long-wrapped.svg" "$scratch/long-direct.svg" ||
+  fail "the gnuplot script alone draws a long report unlike psd-plot"
 messages=$(gnuplot -e "PSD_SUMMARY='$summary'" -c "$gp_script" \
   "$here/sample_not_a_report.txt" "$scratch/direct_bad.png" 2>&1)
 status=$?
