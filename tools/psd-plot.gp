@@ -1,27 +1,35 @@
 # Draws a report written by psd, with gnuplot alone, so that it runs the same on Linux and on
 # Windows:
 #
-#     gnuplot -c psd-plot.gp REPORT OUTPUT.png|OUTPUT.svg [BANDS]
+#     gnuplot -c psd-plot.gp REPORT OUTPUT.png|OUTPUT.svg [ASSIGNMENTS [BINS]]
 #
 # Three panels on one logarithmic frequency axis: PSD_v, PSD_i and Zn, each shaded with the
-# confidence band of a single bin, and the Rsn0 band marked on Zn. The band figures come from
-# psd-summary (which holds the statistics): BANDS is the line `psd-summary --plot-data REPORT`
-# prints; without it this script runs psd-summary itself (found on PATH, or named by PSD_SUMMARY
-# given with -e "PSD_SUMMARY='...'" before -c), and draws without bands if psd-summary is not
-# there. A report psd-summary refuses is not drawn (exit status 1).
+# confidence band of a single bin, and the Rsn0 band marked on Zn.
+#
+# This script reads nothing from the report: psd-summary owns the report format, and everything
+# drawn here comes from `psd-summary --plot-data REPORT`, whose first line is gnuplot assignments
+# (the bands, the Rsn0 band, the bin counts, the frequency span and the title) and whose other
+# lines are the bins, "frequency PSD_v PSD_i Zn". ASSIGNMENTS is that first line and BINS a file
+# of the bins (that output file as it is will do: its assignments line is skipped); tools/psd-plot
+# passes both. Without them this script runs psd-summary itself, found on PATH or named by
+# PSD_SUMMARY (given with -e "PSD_SUMMARY='...'" before -c), and keeps the bins in a datablock, so
+# it needs no file of its own. A report psd-summary refuses is not drawn (exit status 1), and
+# without psd-summary nothing can be drawn (exit status 1 too).
 #
 # On POSIX systems tools/psd-plot wraps this script with checks of its arguments and messages.
 
 if (ARGC < 2) {
-    print "usage: gnuplot -c psd-plot.gp REPORT OUTPUT.png|OUTPUT.svg [BANDS]"
+    print "usage: gnuplot -c psd-plot.gp REPORT OUTPUT.png|OUTPUT.svg [ASSIGNMENTS [BINS]]"
     exit status 2
 }
 report = ARG1
 output = ARG2
+have_assignments = ARGC >= 3 && strlen(ARG3) > 0
+have_bins_file = ARGC >= 4 && strlen(ARG4) > 0
 width = 1000
 height = 900
 
-# --- The confidence bands and the Rsn0 band, from psd-summary.
+# --- What psd-summary says about the report. NaN stands for a figure it could not give.
 level = NaN
 density_low = NaN
 density_high = NaN
@@ -30,9 +38,16 @@ zn_high = NaN
 rsn0_low = NaN
 rsn0_high = NaN
 rsn0 = NaN
-if (ARGC >= 3 && strlen(ARG3) > 0) {
-    eval ARG3
-} else {
+bins = 0
+usable_v = 0
+usable_i = 0
+usable_zn = 0
+f_low = NaN
+f_high = NaN
+title = ''
+
+assignments = have_assignments ? ARG3 : ''
+if (!have_assignments || !have_bins_file) {
     summary = exists("PSD_SUMMARY") ? PSD_SUMMARY : "psd-summary"
     command = sprintf('"%s" --plot-data "%s"', summary, report)
     # cmd.exe drops the first and the last quote of a command line that starts with one, so on
@@ -40,46 +55,87 @@ if (ARGC >= 3 && strlen(ARG3) > 0) {
     if (strstrt(GPVAL_TERMINALS, 'windows') > 0) {
         command = '"' . command . '"'
     }
-    bands = system(command)
-    # psd-summary ends with 1 for a report it refuses (and says why); any other failure means it
-    # could not be run at all.
-    if (GPVAL_SYSTEM_ERRNO == 1) {
+    plot_data = system(command)
+    summary_status = GPVAL_SYSTEM_ERRNO
+    if (strlen(plot_data) == 0) {
+        # psd-summary ends with 1 for a report it refuses, and has said why on stderr; with no
+        # output and any other status it could not be run at all, and there is nothing to draw.
+        if (summary_status == 1) {
+            exit status 1
+        }
+        print sprintf("psd-plot: psd-summary ('%s') could not be run, and nothing can be " . \
+            "drawn without it: it reads the report. Put psd-summary (built and installed " . \
+            "with psd) on the PATH, or name it with -e \"PSD_SUMMARY='...'\" before -c", summary)
         exit status 1
     }
-    if (GPVAL_SYSTEM_ERRNO != 0 || strlen(bands) == 0) {
-        print "psd-plot: note: psd-summary could not be run, so no confidence bands are drawn"
-    } else {
-        # The first line holds the assignments; the bins follow it.
-        newline = strstrt(bands, "\n")
-        eval (newline > 0 ? bands[1:newline - 1] : bands)
+    newline = strstrt(plot_data, "\n")
+    if (newline == 0 && summary_status != 0) {
+        print sprintf("psd-plot: psd-summary ('%s') failed on '%s' (exit status %d)", \
+            summary, report, summary_status)
+        exit status 1
+    }
+    if (!have_assignments) {
+        assignments = newline > 0 ? plot_data[1:newline - 1] : plot_data
+    }
+}
+# A line read through a text pipe on Windows may keep its carriage return.
+if (strlen(assignments) > 0 && assignments[strlen(assignments):] eq "\r") {
+    assignments = assignments[1:strlen(assignments) - 1]
+}
+eval assignments
+
+if (!have_bins_file) {
+    # The bins go to a datablock, plotted like a file but kept in memory.
+    set print $bins
+    if (newline > 0) {
+        print plot_data[newline + 1:]
+    }
+    unset print
+    # gnuplot keeps only the first 1 MiB of a command's output, and psd-summary, cut off, fails
+    # to write the rest (and says so): the bins of a long report (nbpoint_section = 65536 and
+    # up) are then read again through a pipe, which has no such limit.
+    if (summary_status != 0 || |$bins| != bins) {
+        print "psd-plot: note: psd-summary's output is longer than gnuplot's system() keeps, " . \
+            "so the bins are read again through a pipe"
+        set table $bins
+        plot '< ' . command every ::1 using (strcol(1)):(strcol(2)):(strcol(3)):(strcol(4)) \
+            with table
+        unset table
+        if (|$bins| != bins) {
+            print sprintf("psd-plot: psd-summary ('%s') gave %d of the %d bins of '%s'", \
+                summary, |$bins|, bins, report)
+            exit status 1
+        }
     }
 }
 have_bands = density_low == density_low
 
-# --- The report: its parameter line for the title, and which bins a log axis can show.
+# --- Where the bins are read from: the datablock, or BINS less its assignments line if it has one.
+if (have_bins_file) {
+    source = ARG4
+    # gnuplot reads a name starting with '<' as a command to run and one starting with '$' as a
+    # datablock: such a file name gets a ./ prefix to stay a file.
+    if (source[1:1] eq '<' || source[1:1] eq '$') {
+        source = './' . source
+    }
+    first_word = ''
+    stats source every ::0::0 using (first_word = strcol(1), 0) nooutput
+    skip = first_word eq 'level' ? 1 : 0
+} else {
+    source = '$bins'
+    skip = 0
+}
+
+if (f_low != f_low || f_high != f_high) {
+    print sprintf("psd-plot: '%s' has no bin with a positive, finite frequency to plot", report)
+    exit status 1
+}
+
 # Finite and positive only: a zero, infinite or NaN value (a report prints them where a density
 # is 0) is left out, and its neighbours are joined, as a spectrum reads best.
 usable(x) = (x > 0 && x < 1e308) ? x : NaN
 # A bin left out is skipped rather than breaking the line, so its neighbours are joined.
 set datafile missing NaN
-count(x) = (usable(x) == usable(x)) ? 1 : 0
-title = ''
-stats report every ::0::0 using (title = sprintf( \
-    "data file = %s    hanning = %s    nb_section = %s     nbpoint_section = %s", \
-    strcol(4), strcol(7), strcol(10), strcol(13)), 0) nooutput
-bins = 0
-n_v = 0
-n_i = 0
-n_z = 0
-f_low = 1e308
-f_high = 0
-stats report every ::2 using (bins = bins + 1, n_v = n_v + count($2), n_i = n_i + count($3), \
-    n_z = n_z + count($4), f_low = count($1) ? ($1 < f_low ? $1 : f_low) : f_low, \
-    f_high = count($1) ? ($1 > f_high ? $1 : f_high) : f_high, 0) nooutput
-if (f_high <= 0) {
-    print sprintf("psd-plot: %s has no bin with a positive, finite frequency to plot", report)
-    exit status 1
-}
 
 # --- Page.
 extension = strlen(output) >= 4 ? output[strlen(output) - 3:strlen(output)] : ''
@@ -139,7 +195,7 @@ gap = 0.02
 
 do for [p = 1:3] {
     column = p + 1
-    n = p == 1 ? n_v : (p == 2 ? n_i : n_z)
+    n = p == 1 ? usable_v : (p == 2 ? usable_i : usable_zn)
     colour = p == 1 ? '#1f4e9c' : (p == 2 ? '#c0392b' : '#1e7b45')
     name = p == 1 ? 'PSD_v' : (p == 2 ? 'PSD_i' : 'Zn')
     low = p == 3 ? zn_low : density_low
@@ -177,16 +233,17 @@ do for [p = 1:3] {
         set autoscale y
     } else {
         if (have_bands) {
-            plot report every ::2 using 1:(usable(column(column)) * low):(usable(column(column)) * high) \
+            plot source every ::skip \
+                     using 1:(usable(column(column)) * low):(usable(column(column)) * high) \
                      with filledcurves fillcolor rgb colour \
                      title sprintf('%s band of one bin', percent), \
-                 report every ::2 using 1:(usable(column(column))) \
+                 source every ::skip using 1:(usable(column(column))) \
                      with linespoints pointtype 7 pointsize (marked ? 0.6 : 0) \
                      linecolor rgb colour linewidth 1.5 title name, \
                  keyentry with boxes fillcolor rgb '#f3e6b8' fillstyle solid 0.6 \
                      title rsn0_title
         } else {
-            plot report every ::2 using 1:(usable(column(column))) \
+            plot source every ::skip using 1:(usable(column(column))) \
                      with linespoints pointtype 7 pointsize (marked ? 0.6 : 0) \
                      linecolor rgb colour linewidth 1.5 title name, \
                  keyentry with boxes fillcolor rgb '#f3e6b8' fillstyle solid 0.6 \

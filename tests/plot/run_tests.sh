@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs tools/psd-plot on the hand-made reports beside this script and checks the images it draws
 # and the failures it reports, then its gnuplot script on its own, as it runs on Windows.
-# Exits 77 (skipped) when gnuplot is not installed, 1 on a failure.
-# Usage: run_tests.sh [PATH/TO/psd-plot]   (PSD_SUMMARY names the built psd-summary)
+# Exits 77 (skipped) when gnuplot or psd-summary is not there, 1 on a failure.
+# Usage: run_tests.sh [PATH/TO/psd-plot]   (PSD_SUMMARY names the built psd-summary; by default
+# the one beside psd-plot, in its ../build or on PATH, as psd-plot itself looks)
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -12,6 +13,26 @@ if ! command -v gnuplot >/dev/null 2>&1; then
   echo "SKIP: gnuplot is not installed (Debian package gnuplot-nox)"
   exit 77
 fi
+
+# psd-summary reads every report the plot draws, so nothing can be checked without it.
+summary=${PSD_SUMMARY:-}
+if [ -z "$summary" ]; then
+  for candidate in "$(dirname -- "$plot")/psd-summary" "$(dirname -- "$plot")/../build/psd-summary"
+  do
+    if [ -f "$candidate" ] && [ -x "$candidate" ]; then
+      summary=$candidate
+      break
+    fi
+  done
+  [ -n "$summary" ] || summary=$(command -v psd-summary) || summary=
+fi
+if [ -z "$summary" ]; then
+  echo "SKIP: psd-plot needs psd-summary, which is not built" \
+    "(cmake --build build --target psd-summary)"
+  exit 77
+fi
+summary=$(cd -- "$(dirname -- "$summary")" && pwd)/$(basename -- "$summary")
+export PSD_SUMMARY=$summary
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/psd-plot-test.XXXXXX") || exit 1
 trap 'rm -rf -- "$scratch"' EXIT
@@ -59,6 +80,7 @@ png_size() {
 cp -- "$here/report_psd.txt" "$scratch/cell 2 report.txt"
 run "$scratch/cell 2 report.txt"
 expect_success "a realistic report, default output name"
+grep -qF 'left out' <<<"$messages" && fail "a note on left-out bins for a report that has none"
 [ "$(png_size "$scratch/cell 2 report.png")" = 1000x900 ] ||
   fail "default output 'cell 2 report.png' is $(png_size "$scratch/cell 2 report.png"), expected 1000x900"
 
@@ -87,18 +109,23 @@ expect_success "a report with CR LF line ends and an upper-case extension"
 
 # --- Failures
 
+# A report that psd-summary refuses: psd-plot shows psd-summary's own message (psd-plot no longer
+# checks the report's layout itself, so the words are psd-summary's) and draws nothing.
 run "$here/report_truncated.txt" "$scratch/truncated.png"
-expect_failure "a report with too few data lines" 1 "is truncated" \
+expect_failure "a report with too few data lines" 1 \
+  "psd-summary: '$here/report_truncated.txt' is truncated" \
   "nbpoint_section = 16 calls for 8 data lines, found 5"
 
 run "$here/report_partial_line.txt" "$scratch/partial.png"
-expect_failure "a report cut in its last line" 1 "is truncated" "(line 10) is cut off"
+expect_failure "a report cut in its last line" 1 \
+  "psd-summary: '$here/report_partial_line.txt' is truncated" \
+  "its last line (line 10) is cut off: it has no line end"
 
 run "$here/sample_not_a_report.txt" "$scratch/sample.png"
-expect_failure "a sample file given as report" 1 "is not a psd report" \
+expect_failure "a sample file given as report" 1 \
+  "psd-summary: '$here/sample_not_a_report.txt' is not a psd report" \
   "line 1 is not the parameter line" \
-  '"data file = ... hanning = ... nb_section = ... nbpoint_section = ..."' \
-  "lines of four numbers"
+  '"data file = ... hanning = ... nb_section = ... nbpoint_section = ..."'
 
 run "$here/report_psd.txt" "$scratch/no such folder/plot.png"
 expect_failure "an output in a missing folder" 1 "cannot write" "does not exist"
@@ -115,35 +142,133 @@ expect_failure "three arguments" 2 "usage:"
 GNUPLOT=/nonexistent/gnuplot run "$here/report_psd.txt" "$scratch/nognuplot.png"
 expect_failure "gnuplot missing" 1 "gnuplot-nox"
 
-# Without psd-summary the plot is drawn without bands, and says so.
+# Without psd-summary nothing can be read, so nothing is drawn: a plain failure that says how to
+# get it. (It used to draw without bands; psd-summary now reads the whole report for the plot.)
 mkdir -- "$scratch/alone"
 cp -- "$plot" "$(dirname -- "$plot")/psd-plot.gp" "$scratch/alone/"
 messages=$(env -u PSD_SUMMARY PATH=/usr/bin:/bin "$scratch/alone/psd-plot" "$here/report_psd.txt" \
   "$scratch/alone.svg" 2>&1)
 status=$?
-expect_success "a plot without psd-summary"
-grep -qF 'no confidence bands' <<<"$messages" || fail "no note on the missing bands: $messages"
-grep -qF 'band of one bin' "$scratch/alone.svg" && fail "bands drawn without psd-summary"
+expect_failure "a plot without psd-summary" 1 "cannot find psd-summary" \
+  "--target psd-summary" "PSD_SUMMARY="
+[ -e "$scratch/alone.svg" ] && fail "a plot without psd-summary left an output file"
+PSD_SUMMARY=$scratch/no-such-psd-summary run "$here/report_psd.txt" "$scratch/badsummary.png"
+expect_failure "PSD_SUMMARY naming no program" 1 \
+  "'$scratch/no-such-psd-summary', named by PSD_SUMMARY"
+
+# A psd-summary that cannot give the plot's figures (here one that dies, and one too old to
+# count the bins) stops the plot with a message, not with a broken picture.
+printf '#!/bin/sh\necho "psd-summary: out of memory" >&2\nexit 3\n' >"$scratch/dying-summary"
+printf '#!/bin/sh\necho "level = 0.95; density_low = 0.5; density_high = 2"\necho "1 1 1 1"\n' \
+  >"$scratch/old-summary"
+chmod +x -- "$scratch/dying-summary" "$scratch/old-summary"
+PSD_SUMMARY=$scratch/dying-summary run "$here/report_psd.txt" "$scratch/dying.png"
+expect_failure "a psd-summary that fails" 1 "psd-summary: out of memory" "exit status 3"
+PSD_SUMMARY=$scratch/old-summary run "$here/report_psd.txt" "$scratch/old.png"
+expect_failure "a psd-summary without the bin counts" 1 "gave no bin counts"
+for image in alone.svg badsummary.png dying.png old.png; do
+  [ -e "$scratch/$image" ] && fail "a run without usable psd-summary left $image"
+done
+
+# An installed psd-plot reached through symbolic links finds its gnuplot script in ../share/psd
+# and psd-summary beside its real file, not beside the link, whether the system's readlink
+# resolves links itself (readlink -f) or psd-plot has to follow them one at a time.
+prefix=$scratch/opt/psd
+mkdir -p -- "$prefix/bin" "$prefix/share/psd" "$scratch/home/.local/bin" "$scratch/links" \
+  "$scratch/old-readlink"
+cp -- "$plot" "$prefix/bin/psd-plot"
+cp -- "$(dirname -- "$plot")/psd-plot.gp" "$prefix/share/psd/"
+ln -s -- "$summary" "$prefix/bin/psd-summary"
+ln -s -- ../../../opt/psd/bin/psd-plot "$scratch/home/.local/bin/psd-plot"
+ln -s -- "$scratch/home/.local/bin/psd-plot" "$scratch/links/plot"
+real_readlink=$(command -v readlink)
+# A readlink without -f, like older BSD and macOS ones.
+# shellcheck disable=SC2016
+printf '#!/bin/sh\ncase $1 in -f) echo "readlink: illegal option -- f" >&2; exit 1 ;; esac\n' \
+  >"$scratch/old-readlink/readlink"
+printf 'exec %s "$@"\n' "$real_readlink" >>"$scratch/old-readlink/readlink"
+chmod +x -- "$scratch/old-readlink/readlink"
+for way in "psd-plot" "$scratch/links/plot"; do
+  for path in "$scratch/home/.local/bin:/usr/bin:/bin" \
+    "$scratch/old-readlink:$scratch/home/.local/bin:/usr/bin:/bin"; do
+    rm -f -- "$scratch/linked.png"
+    messages=$(cd -- "$scratch/home" && env -u PSD_SUMMARY PATH="$path" "$way" \
+      "$here/report_psd.txt" "$scratch/linked.png" 2>&1)
+    status=$?
+    expect_success "psd-plot run as $way through links, PATH=$path"
+    [ "$(png_size "$scratch/linked.png")" = 1000x900 ] ||
+      fail "psd-plot run as $way through links, PATH=$path: no 1000x900 image"
+  done
+done
 
 # The gnuplot script on its own, as on Windows: it runs psd-summary itself.
 gp_script=$(dirname -- "$plot")/psd-plot.gp
-if [ -n "${PSD_SUMMARY:-}" ]; then
-  messages=$(gnuplot -e "PSD_SUMMARY='$PSD_SUMMARY'" -c "$gp_script" "$here/report_psd.txt" \
-    "$scratch/direct.png" 2>&1)
-  status=$?
-  expect_success "the gnuplot script run directly"
-  [ "$(png_size "$scratch/direct.png")" = 1000x900 ] || fail "the direct plot has the wrong size"
-  messages=$(gnuplot -e "PSD_SUMMARY='$PSD_SUMMARY'" -c "$gp_script" \
-    "$here/sample_not_a_report.txt" "$scratch/direct_bad.png" 2>&1)
-  status=$?
-  expect_failure "the gnuplot script on a sample file" 1 "is not a psd report"
-else
-  echo "note: PSD_SUMMARY not set, the gnuplot script's own run is not checked"
-fi
+messages=$(gnuplot -e "PSD_SUMMARY='$summary'" -c "$gp_script" "$here/report_psd.txt" \
+  "$scratch/direct.png" 2>&1)
+status=$?
+expect_success "the gnuplot script run directly"
+[ "$(png_size "$scratch/direct.png")" = 1000x900 ] || fail "the direct plot has the wrong size"
+grep -qF 'through a pipe' <<<"$messages" && fail "a short report's bins read twice: $messages"
+# gnuplot keeps only 1 MiB of a command's output, less than psd-summary gives for
+# nbpoint_section = 65536: the script must still draw every bin, the same picture as psd-plot's.
+awk 'BEGIN {
+  n = 65536
+  printf "data file = long.txt    hanning = 1    nb_section = 4     nbpoint_section = %d\n", n
+  printf "    frequency        PSD_v           PSD_i            Zn\n"
+  for (k = 1; k <= n / 2; k++)
+    printf "  %e\t  %e\t  %e\t  %e\n", k / 64, 1e-9 / k, 1e-17 / sqrt(k), 1e4 / sqrt(1 + k / 100)
+}' >"$scratch/long.txt"
+run "$scratch/long.txt" "$scratch/long-wrapped.svg"
+expect_success "a report of 32768 bins"
+messages=$(gnuplot -e "PSD_SUMMARY='$summary'" -c "$gp_script" "$scratch/long.txt" \
+  "$scratch/long-direct.svg" 2>&1)
+status=$?
+expect_success "the gnuplot script run directly on a report of 32768 bins"
+grep -qF 'through a pipe' <<<"$messages" || fail "no note on the bins read again: $messages"
+cmp -s -- "$scratch/long-wrapped.svg" "$scratch/long-direct.svg" ||
+  fail "the gnuplot script alone draws a long report unlike psd-plot"
+messages=$(gnuplot -e "PSD_SUMMARY='$summary'" -c "$gp_script" \
+  "$here/sample_not_a_report.txt" "$scratch/direct_bad.png" 2>&1)
+status=$?
+expect_failure "the gnuplot script on a sample file" 1 "is not a psd report"
+# Without psd-summary it has nothing to draw from, and ends with a failure that names it.
+messages=$(gnuplot -e "PSD_SUMMARY='$scratch/no-such-psd-summary'" -c "$gp_script" \
+  "$here/report_psd.txt" "$scratch/direct_alone.png" 2>&1)
+status=$?
+expect_failure "the gnuplot script without psd-summary" 1 "psd-summary" "could not be run"
 
-if [ -e "$scratch/truncated.png" ] || [ -e "$scratch/sample.png" ]; then
-  fail "a failed run left an output file"
-fi
+# Given the assignments line and the bins, the gnuplot script reads no report and runs no
+# psd-summary: here the report does not exist and PSD_SUMMARY names nothing, and it still draws.
+# The bins file may be psd-summary's output as it is (its assignments line skipped) or the bins
+# alone; both give the same picture.
+"$summary" --plot-data -- "$here/report_invalid_bins.txt" >"$scratch/plot-data.txt"
+tail -n +2 -- "$scratch/plot-data.txt" >"$scratch/bins-only.txt"
+assignments=$(head -n 1 -- "$scratch/plot-data.txt")
+for bins_file in plot-data.txt bins-only.txt; do
+  messages=$(gnuplot -e "PSD_SUMMARY='$scratch/no-such-psd-summary'" -c "$gp_script" \
+    "$scratch/no-such-report.txt" "$scratch/given-$bins_file.svg" "$assignments" \
+    "$scratch/$bins_file" 2>&1)
+  status=$?
+  expect_success "the gnuplot script given the assignments and $bins_file, without a report"
+done
+for label in 'PSD_v (V²/Hz)' 'Zn (Ω)' 'Rsn0 = 8051 Ω' '95 % band of one bin' \
+  'data file = cell7_short.txt    hanning = 0    nb_section = 4     nbpoint_section = 16'; do
+  grep -qF -- ">$label<" "$scratch/given-plot-data.txt.svg" ||
+    fail "the plot from given data has no text \"$label\""
+done
+cmp -s -- "$scratch/given-plot-data.txt.svg" "$scratch/given-bins-only.txt.svg" ||
+  fail "the bins with and without psd-summary's assignments line draw different pictures"
+# The same picture as when the script asks psd-summary itself.
+messages=$(gnuplot -e "PSD_SUMMARY='$summary'" -c "$gp_script" "$here/report_invalid_bins.txt" \
+  "$scratch/asked.svg" 2>&1)
+status=$?
+expect_success "the gnuplot script asking psd-summary for report_invalid_bins.txt"
+cmp -s -- "$scratch/given-plot-data.txt.svg" "$scratch/asked.svg" ||
+  fail "the plot from given data differs from the one psd-summary's output gives when asked"
+
+for image in truncated.png partial.png sample.png direct_bad.png direct_alone.png; do
+  [ -e "$scratch/$image" ] && fail "a failed run left an output file: $image"
+done
 leftovers=$(ls -A -- "$TMPDIR")
 [ -z "$leftovers" ] || fail "temporary files left behind: $leftovers"
 
