@@ -72,72 +72,50 @@ void per_number(benchmark::State& state) {
         token_count, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
-void BM_DecimalShort(benchmark::State& state) {
+// Converts every token of the state's form with convert(first, last) and reports the time per
+// number.
+template <typename Convert>
+void convert_all(benchmark::State& state, Convert convert) {
     const Tokens& t = tokens_of(static_cast<int>(state.range(0)));
     const char* text = t.text.data();
     for (auto _ : state) {
         double sum = 0.0;
-        for (int i = 0; i < token_count; ++i) {
-            const ShortDecimal d = convert_short_decimal(text + t.starts[i]);
-            // Unsettled numbers take the caller's way round, as the loader does.
-            sum +=
-                d.end != nullptr ? d.value : convert_number(text + t.starts[i], text + t.ends[i]);
-        }
+        for (int i = 0; i < token_count; ++i)
+            sum += convert(text + t.starts[i], text + t.ends[i]);
         benchmark::DoNotOptimize(sum);
     }
     per_number(state);
+}
+
+void BM_DecimalShort(benchmark::State& state) {
+    convert_all(state, [](const char* first, const char* last) {
+        const ShortDecimal d = convert_short_decimal(first);
+        // Unsettled numbers take the caller's way round, as the loader does.
+        return d.end != nullptr ? d.value : convert_number(first, last);
+    });
 }
 
 void BM_DecimalToken(benchmark::State& state) {
-    const Tokens& t = tokens_of(static_cast<int>(state.range(0)));
-    const char* text = t.text.data();
-    for (auto _ : state) {
-        double sum = 0.0;
-        for (int i = 0; i < token_count; ++i) {
-            double value = 0.0;
-            if (convert_token(text + t.starts[i], text + t.ends[i], &value)) sum += value;
-        }
-        benchmark::DoNotOptimize(sum);
-    }
-    per_number(state);
+    convert_all(state, [](const char* first, const char* last) {
+        double value = 0.0;
+        return convert_token(first, last, &value) ? value : 0.0;
+    });
 }
 
 void BM_DecimalPaddedToken(benchmark::State& state) {
-    const Tokens& t = tokens_of(static_cast<int>(state.range(0)));
-    const char* text = t.text.data();
-    for (auto _ : state) {
-        double sum = 0.0;
-        for (int i = 0; i < token_count; ++i) {
-            double value = 0.0;
-            if (convert_padded_token(text + t.starts[i], text + t.ends[i], &value)) sum += value;
-        }
-        benchmark::DoNotOptimize(sum);
-    }
-    per_number(state);
+    convert_all(state, [](const char* first, const char* last) {
+        double value = 0.0;
+        return convert_padded_token(first, last, &value) ? value : 0.0;
+    });
 }
 
 void BM_DecimalNumber(benchmark::State& state) {
-    const Tokens& t = tokens_of(static_cast<int>(state.range(0)));
-    const char* text = t.text.data();
-    for (auto _ : state) {
-        double sum = 0.0;
-        for (int i = 0; i < token_count; ++i)
-            sum += convert_number(text + t.starts[i], text + t.ends[i]);
-        benchmark::DoNotOptimize(sum);
-    }
-    per_number(state);
+    convert_all(state,
+                [](const char* first, const char* last) { return convert_number(first, last); });
 }
 
 void BM_DecimalStrtod(benchmark::State& state) {
-    const Tokens& t = tokens_of(static_cast<int>(state.range(0)));
-    const char* text = t.text.data();
-    for (auto _ : state) {
-        double sum = 0.0;
-        for (int i = 0; i < token_count; ++i)
-            sum += std::strtod(text + t.starts[i], nullptr);
-        benchmark::DoNotOptimize(sum);
-    }
-    per_number(state);
+    convert_all(state, [](const char* first, const char*) { return std::strtod(first, nullptr); });
 }
 
 BENCHMARK(BM_DecimalShort)->DenseRange(0, std::size(forms) - 1);

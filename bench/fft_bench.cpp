@@ -34,64 +34,50 @@ void report_per_nlogn(benchmark::State& state, std::uint32_t n) {
 // Each iteration restores the input before transforming it: repeated unscaled transforms would
 // grow the values by n per call until they overflow. The copy is O(n) against the O(n log n)
 // transform and is counted in the time, as the estimator also fills its buffer every section.
-void BM_dfour1(benchmark::State& state) {
-    const auto n = static_cast<std::uint32_t>(state.range(0));
+// transform(v, i, n) works on the two arrays of n doubles each.
+template <typename Transform>
+void transform_both(benchmark::State& state, std::uint32_t n, Transform transform) {
     const std::vector<double> input = noise(2 * std::size_t{n});
-    std::vector<double> data(input.size());
+    std::vector<double> v(n), i(n);
     for (auto _ : state) {
-        data = input;
-        dfour1(data.data(), n, 1);
-        benchmark::DoNotOptimize(data.data());
+        std::copy(input.begin(), input.begin() + n, v.begin());
+        std::copy(input.begin() + n, input.end(), i.begin());
+        transform(v.data(), i.data(), n);
+        benchmark::DoNotOptimize(v.data());
+        benchmark::DoNotOptimize(i.data());
         benchmark::ClobberMemory();
     }
+}
+
+// dfour1 on n complex points: the two arrays of n doubles hold them, the second left alone.
+void BM_dfour1(benchmark::State& state) {
+    const auto n = static_cast<std::uint32_t>(state.range(0));
+    transform_both(state, 2 * n, [n](double* v, double*, std::uint32_t) { dfour1(v, n, 1); });
     report_per_nlogn(state, n);
 }
 BENCHMARK(BM_dfour1)->RangeMultiplier(2)->Range(1 << 10, 1 << 20);
 
 void BM_drealft(benchmark::State& state) {
     const auto n = static_cast<std::uint32_t>(state.range(0));
-    const std::vector<double> input = noise(n);
-    std::vector<double> data(input.size());
-    for (auto _ : state) {
-        data = input;
-        drealft(data.data(), n, 1);
-        benchmark::DoNotOptimize(data.data());
-        benchmark::ClobberMemory();
-    }
+    transform_both(state, n, [](double* v, double*, std::uint32_t m) { drealft(v, m, 1); });
     report_per_nlogn(state, n);
 }
 BENCHMARK(BM_drealft)->RangeMultiplier(2)->Range(1 << 10, 1 << 20);
 
 // The voltage and current sections of one analysis step: the lock-step transform against the two
-// plain calls it replaces, inputs restored each iteration as above. The time is per pair.
+// plain calls it replaces. The time is per pair.
 void BM_drealft_two(benchmark::State& state) {
-    const auto n = static_cast<std::uint32_t>(state.range(0));
-    const std::vector<double> input = noise(2 * std::size_t{n});
-    std::vector<double> v(n), i(n);
-    for (auto _ : state) {
-        std::copy(input.begin(), input.begin() + n, v.begin());
-        std::copy(input.begin() + n, input.end(), i.begin());
-        drealft(v.data(), n, 1);
-        drealft(i.data(), n, 1);
-        benchmark::DoNotOptimize(v.data());
-        benchmark::DoNotOptimize(i.data());
-        benchmark::ClobberMemory();
-    }
+    transform_both(state, static_cast<std::uint32_t>(state.range(0)),
+                   [](double* v, double* i, std::uint32_t n) {
+                       drealft(v, n, 1);
+                       drealft(i, n, 1);
+                   });
 }
 BENCHMARK(BM_drealft_two)->RangeMultiplier(4)->Range(64, 1 << 16);
 
 void BM_drealft_pair(benchmark::State& state) {
-    const auto n = static_cast<std::uint32_t>(state.range(0));
-    const std::vector<double> input = noise(2 * std::size_t{n});
-    std::vector<double> v(n), i(n);
-    for (auto _ : state) {
-        std::copy(input.begin(), input.begin() + n, v.begin());
-        std::copy(input.begin() + n, input.end(), i.begin());
-        drealft_pair(v.data(), i.data(), n);
-        benchmark::DoNotOptimize(v.data());
-        benchmark::DoNotOptimize(i.data());
-        benchmark::ClobberMemory();
-    }
+    transform_both(state, static_cast<std::uint32_t>(state.range(0)),
+                   [](double* v, double* i, std::uint32_t n) { drealft_pair(v, i, n); });
 }
 BENCHMARK(BM_drealft_pair)->RangeMultiplier(4)->Range(64, 1 << 16);
 

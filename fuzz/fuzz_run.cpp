@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "reference/direct_dft.h"
 #include "reference/plain_text.h"
 #include "run/driver.h"
 #include "run/messages.h"
@@ -112,49 +113,6 @@ double field_value(const std::string& field) {
     return value;
 }
 
-// One-sided densities of the first M sections, by the defining sums in long double: mean removed,
-// the window that the tool applies (its constant 6.283185307 and N - 1 denominator), a directly
-// summed DFT, 2 deltat / (N M), and 8/3 with the window.
-std::vector<long double> reference_psd(const std::vector<float>& x, std::int32_t n, std::int32_t m,
-                                       bool hann, float dt, long double* unscaled_max) {
-    const long double pi = 3.141592653589793238462643383279502884L;
-    std::vector<long double> cosine(static_cast<std::size_t>(n));
-    std::vector<long double> sine(static_cast<std::size_t>(n));
-    for (std::int32_t j = 0; j < n; ++j) {
-        cosine[static_cast<std::size_t>(j)] = std::cos(2.0L * pi * j / n);
-        sine[static_cast<std::size_t>(j)] = std::sin(2.0L * pi * j / n);
-    }
-    std::vector<long double> sums(static_cast<std::size_t>(n / 2 + 1), 0.0L);
-    for (std::int32_t s = 0; s < m; ++s) {
-        std::vector<long double> section(x.begin() + static_cast<std::ptrdiff_t>(s) * n,
-                                         x.begin() + static_cast<std::ptrdiff_t>(s + 1) * n);
-        long double mean = 0.0L;
-        for (long double v : section)
-            mean += v;
-        mean /= n;
-        for (std::int32_t j = 0; j < n; ++j) {
-            long double w = hann ? (1.0L - std::cos(6.283185307L / (n - 1) * j)) / 2.0L : 1.0L;
-            section[static_cast<std::size_t>(j)] =
-                (section[static_cast<std::size_t>(j)] - mean) * w;
-        }
-        for (std::int32_t k = 0; k <= n / 2; ++k) {
-            long double re = 0.0L;
-            long double im = 0.0L;
-            for (std::int32_t j = 0; j < n; ++j) {
-                const auto turn = static_cast<std::size_t>((j * k) % n);
-                re += section[static_cast<std::size_t>(j)] * cosine[turn];
-                im -= section[static_cast<std::size_t>(j)] * sine[turn];
-            }
-            sums[static_cast<std::size_t>(k)] += re * re + im * im;
-        }
-    }
-    *unscaled_max = *std::max_element(sums.begin(), sums.end());
-    long double scale = 2.0L * dt / (static_cast<long double>(n) * m) * (hann ? 8.0L / 3.0L : 1.0L);
-    for (long double& sum : sums)
-        sum *= scale;
-    return sums;
-}
-
 bool moderate(long double value) {
     return value >= 1e-25L && value <= 1e30L;
 }
@@ -174,8 +132,10 @@ void check_densities(const std::vector<std::string>& lines, const std::uint8_t* 
     if (!finite) return;
     long double raw_v = 0.0L;
     long double raw_i = 0.0L;
-    std::vector<long double> ref_v = reference_psd(voltage, n, m, hanning == 1, dt, &raw_v);
-    std::vector<long double> ref_i = reference_psd(current, n, m, hanning == 1, dt, &raw_i);
+    std::vector<long double> ref_v =
+        reference::direct_density(voltage.data(), n, m, hanning == 1, dt, &raw_v);
+    std::vector<long double> ref_i =
+        reference::direct_density(current.data(), n, m, hanning == 1, dt, &raw_i);
     long double max_v = *std::max_element(ref_v.begin(), ref_v.end());
     long double max_i = *std::max_element(ref_i.begin(), ref_i.end());
     // Far from float overflow every density must be finite and non-negative; well inside float

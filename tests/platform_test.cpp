@@ -17,12 +17,6 @@ using namespace psd;
 
 namespace {
 
-std::uint64_t bits_of(double value) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
 // Each text beside the bits of the double that the GNU C library's strtod gives for it and the
 // length it reads. The hexadecimal ones can be checked by eye (0x1p-3 is 0x3fc...); the decimal
 // ones are the correctly rounded doubles of IEEE 754, halfway cases and the limits of the
@@ -110,7 +104,7 @@ const struct {
 TEST(TextToDouble, GivesTheGnuCLibraryBitsForEveryForm) {
     for (const auto& c : conversions) {
         char* end = nullptr;
-        EXPECT_EQ(bits_of(text_to_double(c.text, &end)), c.bits) << c.text;
+        EXPECT_EQ(bits(text_to_double(c.text, &end)), c.bits) << c.text;
         EXPECT_EQ(end - c.text, c.length) << c.text;
     }
 }
@@ -121,12 +115,12 @@ TEST(TextToDouble, GivesTheSameBitsThroughTheSampleConversions) {
     // it is read.
     for (const auto& c : conversions) {
         const std::size_t size = std::strlen(c.text);
-        EXPECT_EQ(bits_of(convert_number(c.text, c.text + size)), c.bits) << c.text;
+        EXPECT_EQ(bits(convert_number(c.text, c.text + size)), c.bits) << c.text;
         double value = 0.0;
         const bool whole = static_cast<std::size_t>(c.length) == size;
         EXPECT_EQ(convert_token(c.text, c.text + size, &value), whole) << c.text;
         if (whole) {
-            EXPECT_EQ(bits_of(value), c.bits) << c.text;
+            EXPECT_EQ(bits(value), c.bits) << c.text;
         }
     }
 }

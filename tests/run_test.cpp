@@ -321,8 +321,13 @@ TEST(Run, TellsWhichUsedLineIsNotASampleAndIgnoresLinesBeyondTheUsedOnes) {
         EXPECT_EQ(passed.exit_status, 0);
         EXPECT_EQ(read_file(dir.file("r.txt")), report);
     }
-    // A byte order mark before time stamps that start at 3600 s is no text of line 1: the report
-    // is that of the same file without the mark.
+}
+
+// A byte order mark before time stamps that start at 3600 s is no text of line 1: the report is
+// that of the same file without the mark.
+TEST(Run, SkipsAByteOrderMarkBeforeTheSamplesAndTheConfiguration) {
+    TempDir dir;
+    write_run_files(dir, "samples.txt 1 2 4 r.txt\n", "");
     std::string late;
     for (int j = 0; j < 8; ++j)
         late += std::to_string(3600 + j) + ".001 " + std::to_string(j % 3) + " 1e-9\n";

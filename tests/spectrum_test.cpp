@@ -23,8 +23,6 @@
 #include "test_support.h"
 
 using namespace psd;
-using psd::reference::DirectDft;
-using psd::reference::LComplex;
 
 namespace {
 
@@ -69,30 +67,6 @@ std::vector<float> random_record(std::mt19937_64& bits, std::size_t length, floa
     for (float& x : record)
         x = offset + static_cast<float>(static_cast<double>(bits() >> 40) * 0x1.0p-23 - 1.0);
     return record;
-}
-
-// The density straight from its definition: sections with their means removed, the Hann weights
-// (1 - cos(6.283185307 j / (N - 1))) / 2, |X_k|^2 of the directly summed DFT averaged over the
-// sections, times 2 deltat / N (and 8/3 with the window).
-std::vector<long double> direct_density(const std::vector<float>& record, std::int32_t hanning,
-                                        int m, int n, float deltat) {
-    const DirectDft dft(n);
-    std::vector<long double> density(n / 2 + 1, 0.0L);
-    std::vector<LComplex> x(n);
-    for (int s = 0; s < m; ++s) {
-        long double mean = 0.0L;
-        for (int j = 0; j < n; ++j)
-            mean += record[s * n + j];
-        mean /= n;
-        for (int j = 0; j < n; ++j)
-            x[j] = (record[s * n + j] - mean) *
-                   (hanning == 1 ? (1.0L - std::cos(6.283185307L * j / (n - 1))) / 2.0L : 1.0L);
-        for (int k = 0; k <= n / 2; ++k)
-            density[k] += std::norm(dft.bin(x, k, -1));
-    }
-    for (long double& d : density)
-        d *= 2.0L * deltat / n * (hanning == 1 ? 8.0L / 3.0L : 1.0L) / m;
-    return density;
 }
 
 }  // namespace
@@ -182,7 +156,7 @@ TEST(Estimator, AgreesWithDirectlySummedLongDoubleTransforms) {
         const Spectra psd = estimate(c.hanning, c.m, c.n, v, i, deltat);
         for (const auto& [record, got] : {std::pair{&v, &psd.v}, std::pair{&i, &psd.i}}) {
             const std::vector<long double> want =
-                direct_density(*record, c.hanning, c.m, c.n, deltat);
+                reference::direct_density(record->data(), c.n, c.m, c.hanning == 1, deltat);
             const long double largest = *std::max_element(want.begin(), want.end());
             for (int k = 0; k <= c.n / 2; ++k)
                 EXPECT_LE(std::fabs((*got)[k] - want[k]),

@@ -319,3 +319,9 @@ std::uint32_t bits(float value) {
     std::memcpy(&b, &value, sizeof b);
     return b;
 }
+
+std::uint64_t bits(double value) {
+    std::uint64_t b;
+    std::memcpy(&b, &value, sizeof b);
+    return b;
+}

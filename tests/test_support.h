@@ -32,8 +32,9 @@ using psd::File;
 
 // A temporary stream at its start holding exactly these bytes.
 File stream_of(const std::string& bytes);
-// The bit pattern of a float, for comparisons that must hold to the last bit.
+// The bit pattern of a float or a double, for comparisons that must hold to the last bit.
 std::uint32_t bits(float value);
+std::uint64_t bits(double value);
 
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 
 namespace {
 
@@ -68,6 +69,82 @@ void fft(double* re, double* im, int n) {
     }
 }
 
+// The whole record in memory: every line counted with fgets, then every token scanned.
+struct Record {
+    float deltat = 0;
+    long count = 0;
+    double* voltage = nullptr;
+    double* current = nullptr;
+};
+
+const char* read_record(const char* data_file, Record* r) {
+    std::FILE* in = std::fopen(data_file, "r");
+    if (!in) return "cannot open the sample file";
+    char line[199];
+    if (!std::fgets(line, sizeof line, in)) return "empty sample file";
+    double t1 = std::strtod(line, nullptr);
+    if (!std::fgets(line, sizeof line, in)) return "sample file of one line";
+    double t2 = std::strtod(line, nullptr);
+    // Stored in single precision, like psd, so both reports print the same frequencies.
+    r->deltat = static_cast<float>(t2 - t1);
+    std::rewind(in);
+    while (std::fgets(line, sizeof line, in))
+        ++r->count;
+    std::rewind(in);
+    r->voltage = static_cast<double*>(std::malloc(r->count * sizeof(double)));
+    r->current = static_cast<double*>(std::malloc(r->count * sizeof(double)));
+    if (!r->voltage || !r->current) return "out of memory";
+    char time_token[160];
+    char token[80];
+    for (long j = 0; j < r->count; ++j) {
+        if (std::fscanf(in, "%159s", time_token) != 1) return "short sample file";
+        if (std::fscanf(in, "%79s", token) != 1) return "short sample file";
+        r->voltage[j] = std::strtod(token, nullptr);
+        if (std::fscanf(in, "%79s", token) != 1) return "short sample file";
+        r->current[j] = std::strtod(token, nullptr);
+    }
+    std::fclose(in);
+    return nullptr;
+}
+
+// Adds |X_k|^2 of the mean-removed, windowed section x[0..n) to psd[0..n/2].
+void add_periodogram(const double* x, int n, const double* window, double* re, double* im,
+                     double* psd) {
+    double mean = 0.0;
+    for (int j = 0; j < n; ++j)
+        mean += x[j];
+    mean /= n;
+    for (int j = 0; j < n; ++j) {
+        re[j] = (x[j] - mean) * window[j];
+        im[j] = 0.0;
+    }
+    fft(re, im, n);
+    for (int k = 0; k <= n / 2; ++k)
+        psd[k] += re[k] * re[k] + im[k] * im[k];
+}
+
+const char* write_report(const char* output_file, const char* data_file, int hanning,
+                         int nb_section, int n, float deltat, const double* psd_v,
+                         const double* psd_i) {
+    double scale = 2.0 * deltat / (static_cast<double>(n) * nb_section);
+    if (hanning == 1) scale *= 8.0 / 3.0;
+    std::FILE* out = std::fopen(output_file, "w");
+    if (!out) return "cannot create the report file";
+    std::fprintf(out,
+                 "data file = %s    hanning = %d    nb_section = %d     nbpoint_section = %d\n",
+                 data_file, hanning, nb_section, n);
+    std::fprintf(out, "    frequency        PSD_v           PSD_i            Zn\n");
+    double f_nyquist = static_cast<float>(1.0 / (static_cast<double>(deltat) + deltat));
+    double df = f_nyquist / (n / 2);
+    for (int k = 1; k <= n / 2; ++k) {
+        double pv = psd_v[k] * scale;
+        double pi = psd_i[k] * scale;
+        std::fprintf(out, "%14.6e\t%14.6e\t%14.6e\t%14.6e\n", k * df, pv, pi, std::sqrt(pv / pi));
+    }
+    std::fclose(out);
+    return nullptr;
+}
+
 }  // namespace
 
 int main() {
@@ -83,36 +160,9 @@ int main() {
     std::fclose(config);
     if (fields != 5) return fail("config_psd.txt does not hold five fields");
 
-    std::FILE* in = std::fopen(data_file, "r");
-    if (!in) return fail("cannot open the sample file");
-    char line[199];
-    if (!std::fgets(line, sizeof line, in)) return fail("empty sample file");
-    double t1 = std::strtod(line, nullptr);
-    if (!std::fgets(line, sizeof line, in)) return fail("sample file of one line");
-    double t2 = std::strtod(line, nullptr);
-    // Stored in single precision, like psd, so both reports print the same frequencies.
-    float deltat = static_cast<float>(t2 - t1);
-    std::rewind(in);
-    long count = 0;
-    while (std::fgets(line, sizeof line, in))
-        ++count;
-    std::rewind(in);
-
-    double* voltage = static_cast<double*>(std::malloc(count * sizeof(double)));
-    double* current = static_cast<double*>(std::malloc(count * sizeof(double)));
-    if (!voltage || !current) return fail("out of memory");
-    char time_token[160];
-    char token[80];
-    for (long j = 0; j < count; ++j) {
-        if (std::fscanf(in, "%159s", time_token) != 1) return fail("short sample file");
-        if (std::fscanf(in, "%79s", token) != 1) return fail("short sample file");
-        voltage[j] = std::strtod(token, nullptr);
-        if (std::fscanf(in, "%79s", token) != 1) return fail("short sample file");
-        current[j] = std::strtod(token, nullptr);
-    }
-    std::fclose(in);
-
-    if (nb_section < 1 || static_cast<long long>(nb_section) * n > count) {
+    Record record;
+    if (const char* problem = read_record(data_file, &record)) return fail(problem);
+    if (nb_section < 1 || static_cast<long long>(nb_section) * n > record.count) {
         return fail("too few samples for the sections");
     }
     if (n < 2 || (n & (n - 1)) != 0) return fail("points per section not a power of two");
@@ -126,48 +176,15 @@ int main() {
     for (int j = 0; j < n; ++j) {
         window[j] = hanning == 1 ? (1.0 - std::cos(6.283185307 / (n - 1) * j)) / 2.0 : 1.0;
     }
-
-    for (int s = 0; s < nb_section; ++s) {
-        for (int record = 0; record < 2; ++record) {
-            const double* x = (record == 0 ? voltage : current) + static_cast<long>(s) * n;
-            double* psd = record == 0 ? psd_v : psd_i;
-            double mean = 0.0;
-            for (int j = 0; j < n; ++j)
-                mean += x[j];
-            mean /= n;
-            for (int j = 0; j < n; ++j) {
-                re[j] = (x[j] - mean) * window[j];
-                im[j] = 0.0;
-            }
-            fft(re, im, n);
-            for (int k = 0; k <= n / 2; ++k)
-                psd[k] += re[k] * re[k] + im[k] * im[k];
-        }
+    for (long first = 0; first < static_cast<long>(nb_section) * n; first += n) {
+        add_periodogram(record.voltage + first, n, window, re, im, psd_v);
+        add_periodogram(record.current + first, n, window, re, im, psd_i);
     }
-
-    double scale = 2.0 * deltat / (static_cast<double>(n) * nb_section);
-    if (hanning == 1) scale *= 8.0 / 3.0;
-    std::FILE* out = std::fopen(output_file, "w");
-    if (!out) return fail("cannot create the report file");
-    std::fprintf(out,
-                 "data file = %s    hanning = %d    nb_section = %d     nbpoint_section = %d\n",
-                 data_file, hanning, nb_section, n);
-    std::fprintf(out, "    frequency        PSD_v           PSD_i            Zn\n");
-    double f_nyquist = static_cast<float>(1.0 / (static_cast<double>(deltat) + deltat));
-    double df = f_nyquist / (n / 2);
-    for (int k = 1; k <= n / 2; ++k) {
-        double pv = psd_v[k] * scale;
-        double pi = psd_i[k] * scale;
-        std::fprintf(out, "%14.6e\t%14.6e\t%14.6e\t%14.6e\n", k * df, pv, pi, std::sqrt(pv / pi));
-    }
-    std::fclose(out);
-
-    std::free(re);
-    std::free(im);
-    std::free(window);
-    std::free(psd_v);
-    std::free(psd_i);
-    std::free(voltage);
-    std::free(current);
-    return 0;
+    const char* problem =
+        write_report(output_file, data_file, hanning, nb_section, n, record.deltat, psd_v, psd_i);
+    for (void* block : {static_cast<void*>(re), static_cast<void*>(im), static_cast<void*>(window),
+                        static_cast<void*>(psd_v), static_cast<void*>(psd_i),
+                        static_cast<void*>(record.voltage), static_cast<void*>(record.current)})
+        std::free(block);
+    return problem ? fail(problem) : 0;
 }

@@ -36,16 +36,12 @@ void bit_reverse(double* data, std::uint32_t len) {
 }
 
 // Phase 2 of the complex transform, one pass per span. The twiddle factor always comes from the
-// sine-only recurrence: alpha = -2 sin^2(theta/2) keeps the small increment exact where
-// cos(theta) - 1 would cancel, and stored reports depend on the exact rounding it gives, as they
-// do on the 15-digit angle constant (four units in the last place above 2 pi).
+// sine-only recurrence (internal/twiddle.h), whose exact roundings stored reports depend on.
 void butterflies(double* data, std::uint32_t len, std::int32_t sign) {
     std::uint32_t s = 2;
     while (len > s) {
         const std::uint32_t stride = s << 1;
-        const double theta =
-            static_cast<double>(sign) * (6.28318530717959 / static_cast<double>(s));
-        const TwiddleStep step = twiddle_step(theta);
+        const TwiddleStep step = pass_step(sign, s);
         double w_re = 1.0;
         double w_im = 0.0;
         // Twiddle by twiddle across the whole array, not butterfly group by group: the factor

@@ -163,9 +163,7 @@ void butterflies_in_lanes(double* a, double* b, std::uint32_t len, std::int32_t 
     std::uint32_t s = 2;
     while (len > s) {
         const std::uint32_t stride = s << 1;
-        const double theta =
-            static_cast<double>(sign) * (6.28318530717959 / static_cast<double>(s));
-        const TwiddleStep step = twiddle_step(theta);
+        const TwiddleStep step = pass_step(sign, s);
         double w_re = 1.0;
         double w_im = 0.0;
         for (std::uint32_t q0 = 1; q0 < s; q0 += 2 * kTwiddleBlock) {

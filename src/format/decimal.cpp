@@ -189,6 +189,26 @@ std::uint64_t convert_long_decimal(const char* first, const char* last, std::int
     return scale_by_power_of_ten(w + 1, exponent) == low ? low : unsettled;
 }
 
+// Adds the exponent written at p ("e-5", "E+12") to *exponent and returns its end; without a digit
+// after it the 'e' and its sign are not part of the number ("1e" is 1) and p is returned.
+// Terminated as for read_digits.
+template <bool Terminated>
+const char* read_exponent(const char* p, const char* last, std::ptrdiff_t* exponent) {
+    if (!((Terminated || p != last) && (*p == 'e' || *p == 'E'))) return p;
+    const char* q = p + 1;
+    const bool negative = (Terminated || q != last) && *q == '-';
+    if ((Terminated || q != last) && (*q == '-' || *q == '+')) ++q;
+    if (!((Terminated || q != last) && is_digit(*q))) return p;
+    // Any number of exponent digits may follow: the value saturates far outside the range of
+    // doubles, so "1e0000000000000000005" still reads as 1e5 and nothing overflows.
+    std::ptrdiff_t written = 0;
+    for (; (Terminated || q != last) && is_digit(*q); ++q) {
+        if (written < 100000) written = written * 10 + (*q - '0');
+    }
+    *exponent += negative ? -written : written;
+    return q;
+}
+
 // The plain decimal numbers recorders write: sign, digits with an optional point and an
 // optional exponent, read from p. Returns where strtod would end the number, with its value; the
 // end is nullptr for text that is not such a number or a value this path cannot settle, which
@@ -234,23 +254,7 @@ ShortDecimal convert_short_decimal_in(const char* p, const char* last) {
     }
     if (digits == 0) return {nullptr, 0.0};  // ".", ".e5", "e5" are no numbers at all
     const char* const digits_end = p;
-    if ((Terminated || p != last) && (*p == 'e' || *p == 'E')) {
-        // Without a digit after it the 'e' and its sign are not part of the number: "1e" is 1.
-        const char* q = p + 1;
-        const bool negative_exponent = (Terminated || q != last) && *q == '-';
-        if ((Terminated || q != last) && (*q == '-' || *q == '+')) ++q;
-        if ((Terminated || q != last) && is_digit(*q)) {
-            // Any number of exponent digits may follow: the value saturates far outside the
-            // range of doubles, so "1e0000000000000000005" still reads as 1e5 and nothing
-            // overflows.
-            std::ptrdiff_t written = 0;
-            for (; (Terminated || q != last) && is_digit(*q); ++q) {
-                if (written < 100000) written = written * 10 + (*q - '0');
-            }
-            exponent += negative_exponent ? -written : written;
-            p = q;
-        }
-    }
+    p = read_exponent<Terminated>(p, last, &exponent);
     std::uint64_t bits = 0;
     if (significant > 19) {
         // The mantissa no longer holds the number (or a count that took leading zeros of the

@@ -133,6 +133,70 @@ SampleStatus count_until(SampleStream& s, std::uint64_t limit) {
     return s.count > s.max_count ? SampleStatus::too_many_lines : SampleStatus::ok;
 }
 
+// How converting lines into the section in progress ended.
+enum class Converted {
+    section,   // a section is whole
+    stop,      // conversion ends: the used lines are in, a bad line, or no memory
+    more,      // the lines at hand are done; more text is needed
+    too_many,  // the count went past max_count
+};
+
+// Ends the section in progress when it is whole, with the time stamp of its last line
+// [first, last).
+bool section_whole(SampleStream& s, const char* first, const char* last) {
+    if (s.filled != s.n) return false;
+    note_section_end(s, first, last);
+    s.filled = 0;
+    return true;
+}
+
+// Converts the whole lines in [pos, lines_end) into the section in progress. This is the loop
+// every used line of a record goes through: a plain sample line is checked and converted in one
+// pass, anything else by the full rule.
+Converted convert_lines(SampleStream& s, std::size_t lines_end) {
+    char* const buffer = s.buffer.data();
+    while (s.pos < lines_end) {
+        if (s.lines_done == s.used_lines) return Converted::stop;
+        if (s.filled == s.capacity && !grow_sections(s)) {
+            s.out_of_memory = true;
+            return Converted::stop;
+        }
+        const char* const first = buffer + s.pos;
+        SampleValues values;
+        const char* last = read_plain_sample_line(first, &values);
+        if (last == nullptr) {
+            last = static_cast<const char*>(std::memchr(first, '\n', lines_end - s.pos));
+            if (!read_sample_line(first, last, true, &values)) {
+                keep_bad_line(s, first, last, true);
+                return Converted::stop;
+            }
+        }
+        store(s, values);
+        ++s.lines_done;
+        s.pos = static_cast<std::size_t>(last + 1 - buffer);
+        if (section_whole(s, first, last)) return Converted::section;
+    }
+    return s.lines_done == s.used_lines ? Converted::stop : Converted::more;
+}
+
+// Converts the last line of a file, [first, end), that no line feed ends.
+Converted convert_last_line(SampleStream& s, const char* first, const char* end) {
+    if (s.filled == s.capacity && !grow_sections(s)) {
+        s.out_of_memory = true;
+        return Converted::stop;
+    }
+    SampleValues values;
+    if (!read_sample_line(first, end, false, &values)) {
+        keep_bad_line(s, first, end, false);
+        return Converted::stop;
+    }
+    store(s, values);
+    ++s.lines_done;
+    s.pos = s.len;
+    if (s.lines_done > s.max_count) return Converted::too_many;
+    return section_whole(s, first, end) ? Converted::section : Converted::more;
+}
+
 }  // namespace
 
 SampleStatus start_samples(SampleStream& s, std::FILE* file, std::uint32_t n,
@@ -191,7 +255,6 @@ void set_used_lines(SampleStream& s, std::uint64_t lines) {
 
 SampleStatus next_section(SampleStream& s) {
     while (s.converting) {
-        char* const buffer = s.buffer.data();
         if (s.filled == s.n) {
             // Lines 1 and 2 made a whole section of 2.
             s.last_time = s.first_two[1].time;
@@ -200,64 +263,23 @@ SampleStatus next_section(SampleStream& s) {
         }
         // The lines that end in this buffer; the text after the last line feed waits for more.
         std::size_t lines_end = s.len;
-        while (lines_end > s.pos && buffer[lines_end - 1] != '\n')
+        while (lines_end > s.pos && s.buffer[lines_end - 1] != '\n')
             --lines_end;
-        bool stop = false;  // conversion ends at the line at pos
-        while (s.pos < lines_end) {
-            if (s.lines_done == s.used_lines) break;
-            if (s.filled == s.capacity && !grow_sections(s)) {
-                s.out_of_memory = true;
-                stop = true;
-                break;
-            }
-            const char* const first = buffer + s.pos;
-            SampleValues values;
-            const char* last = read_plain_sample_line(first, &values);
-            if (last == nullptr) {
-                last = static_cast<const char*>(std::memchr(first, '\n', lines_end - s.pos));
-                if (!read_sample_line(first, last, true, &values)) {
-                    keep_bad_line(s, first, last, true);
-                    stop = true;
-                    break;
-                }
-            }
-            store(s, values);
-            ++s.lines_done;
-            s.pos = static_cast<std::size_t>(last + 1 - buffer);
-            if (s.filled == s.n) {
-                note_section_end(s, first, last);
-                s.filled = 0;
-                return SampleStatus::section_ready;
-            }
-        }
-        if (stop || s.lines_done == s.used_lines) break;
+        const Converted converted = convert_lines(s, lines_end);
+        if (converted == Converted::section) return SampleStatus::section_ready;
+        if (converted == Converted::stop) break;
         if (s.lines_done > s.max_count) return SampleStatus::too_many_lines;
-        const char* const first = buffer + s.pos;
-        const char* const end = buffer + s.len;
+        const char* const first = s.buffer.data() + s.pos;
+        const char* const end = s.buffer.data() + s.len;
         if (s.at_end) {
             if (first == end) {
                 s.count = s.lines_done;
                 return SampleStatus::ok;
             }
-            // A last line without a line feed.
-            if (s.filled == s.capacity && !grow_sections(s)) {
-                s.out_of_memory = true;
-                break;
-            }
-            SampleValues values;
-            if (!read_sample_line(first, end, false, &values)) {
-                keep_bad_line(s, first, end, false);
-                break;
-            }
-            store(s, values);
-            ++s.lines_done;
-            s.pos = s.len;
-            if (s.lines_done > s.max_count) return SampleStatus::too_many_lines;
-            if (s.filled == s.n) {
-                note_section_end(s, first, end);
-                s.filled = 0;
-                return SampleStatus::section_ready;
-            }
+            const Converted last = convert_last_line(s, first, end);
+            if (last == Converted::section) return SampleStatus::section_ready;
+            if (last == Converted::stop) break;
+            if (last == Converted::too_many) return SampleStatus::too_many_lines;
             continue;
         }
         if (static_cast<std::size_t>(end - first) > read_limit) {

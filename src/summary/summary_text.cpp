@@ -55,7 +55,10 @@ std::string level_percent(double level) {
 
 }  // namespace
 
-std::string summary_block(const Summary& s, double level) {
+namespace {
+
+// The report's parameters: file, window, sections, interval and band.
+std::string parameters_text(const Summary& s) {
     const ReportData& r = s.report;
     const std::size_t bins = r.frequency.size();
     std::string out = s.report_path + "\n";
@@ -69,7 +72,13 @@ std::string summary_block(const Summary& s, double level) {
     out += format("  band               %s Hz to %s Hz, %zu bins %s Hz apart\n",
                   number(r.frequency.front()).c_str(), number(r.frequency.back()).c_str(), bins,
                   number(r.frequency.front()).c_str());
+    return out;
+}
 
+// The figures read off the spectrum: Rsn0, the slopes and the confidence factors of a bin.
+std::string spectrum_text(const Summary& s, double level) {
+    const ReportData& r = s.report;
+    std::string out;
     const BinRange& b = s.rsn0_bins;
     std::string band =
         b.first < b.last
@@ -101,10 +110,13 @@ std::string summary_block(const Summary& s, double level) {
         "    Zn               x%.3g to x%.3g (F(%d, %d), assuming uncorrelated voltage "
         "and current)\n",
         s.factors.zn_low, s.factors.zn_high, dof, dof);
+    return out;
+}
 
-    if (!s.has_samples) return out;
+// The checks against the sample file: Rn, the mean interval and Parseval's.
+std::string samples_text(const Summary& s) {
     const SampleStats& m = s.samples;
-    out +=
+    std::string out =
         format("  sample file        %s, first %lld samples\n", s.samples_path.c_str(), m.samples);
     if (s.samples_mismatch)
         out +=
@@ -132,6 +144,13 @@ std::string summary_block(const Summary& s, double level) {
            " A^2, variance " + number(m.variance_i) + " A^2: ratio " +
            format("%.4f", s.parseval_i) + "\n";
     return out;
+}
+
+}  // namespace
+
+std::string summary_block(const Summary& s, double level) {
+    const std::string out = parameters_text(s) + spectrum_text(s, level);
+    return s.has_samples ? out + samples_text(s) : out;
 }
 
 std::string csv_header() {

@@ -23,4 +23,14 @@ class DirectDft {
     std::vector<LComplex> roots_;
 };
 
+// The one-sided density of the first m sections of n samples of record, by its definition in
+// long double: each section's mean removed, the Hann weights (1 - cos(6.283185307 j / (N - 1))) / 2
+// when hann, |X_k|^2 of the directly summed DFT summed over the sections, times
+// 2 deltat / (N M) (and 8/3 with the window). Bins 0 .. N/2; *unscaled_max, when given, is the
+// largest sum before scaling.
+// REQUIRES: record holds m * n values; n >= 2, m >= 1.
+std::vector<long double> direct_density(const float* record, std::int32_t n, std::int32_t m,
+                                        bool hann, float deltat,
+                                        long double* unscaled_max = nullptr);
+
 }  // namespace psd::reference

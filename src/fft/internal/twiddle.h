@@ -4,6 +4,8 @@
 // ran, so the recurrence's constants and its step are written in this one place.
 #pragma once
 
+#include <cstdint>
+
 #include "trig/exact_trig.h"
 
 namespace psd {
@@ -19,6 +21,13 @@ struct TwiddleStep {
 inline TwiddleStep twiddle_step(double theta) {
     const double sh = exact_sin(theta * 0.5);
     return {(sh * -2.0) * sh, exact_sin(theta)};
+}
+
+// The step of a butterfly pass of dfour1 with span s (in doubles): theta = sign (2 pi / s), with
+// the 15-digit angle constant four units in the last place above 2 pi that stored reports carry,
+// the quotient formed first and then multiplied by the sign.
+inline TwiddleStep pass_step(std::int32_t sign, std::uint32_t s) {
+    return twiddle_step(static_cast<double>(sign) * (6.28318530717959 / static_cast<double>(s)));
 }
 
 // Advances the factor w_re + i w_im by one step, both new parts formed from the old values in
