@@ -9,9 +9,9 @@
 
 #if defined(PSD_HAVE_QUADMATH)
 #include <quadmath.h>
+#endif
 
 using namespace psd;
-#endif
 
 namespace {
 
