@@ -33,8 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                  : std::fopen("/dev/null", "r");
     if (stream == nullptr) return 0;
     psd::RunConfig read;
-    const char* field = "";
-    const bool accepted = psd::read_run_config(stream, &read, &field) == psd::ConfigStatus::ok;
+    psd::ConfigProblem problem;
+    const bool accepted = psd::read_run_config(stream, &read, &problem) == psd::ConfigStatus::ok;
     (void)std::fclose(stream);
     const psd::RunConfig* config = accepted ? &read : nullptr;
 

@@ -57,10 +57,10 @@ void check_stream(const std::uint8_t* data, std::size_t size, std::size_t block_
     double second[3];
     if (count < 2) {
         require(status == SampleStatus::fewer_than_two, "the pass misses a file of one piece");
-    } else if (!reference::sample_line(lines[0], first)) {
+    } else if (!reference::sample_line(lines[0], first) || !reference::finite_as_floats(first)) {
         require(status == SampleStatus::first_lines_bad && s.bad_line.number == 1,
                 "the pass misses a bad line 1");
-    } else if (!reference::sample_line(lines[1], second)) {
+    } else if (!reference::sample_line(lines[1], second) || !reference::finite_as_floats(second)) {
         require(status == SampleStatus::first_lines_bad && s.bad_line.number == 2,
                 "the pass misses a bad line 2");
     } else {
@@ -78,7 +78,8 @@ void check_stream(const std::uint8_t* data, std::size_t size, std::size_t block_
         require(s.count == count, "the pass's count differs from the 198-character pieces");
         std::size_t good = 0;
         double values[3];
-        while (good < lines.size() && good < used && reference::sample_line(lines[good], values)) {
+        while (good < lines.size() && good < used && reference::sample_line(lines[good], values) &&
+               reference::finite_as_floats(values)) {
             if (good < voltage.size()) {
                 require(reference::same(voltage[good],
                                         static_cast<double>(static_cast<float>(values[1]))),

@@ -25,6 +25,12 @@ namespace {
 // What the terminal shows last before the wait (its line feed becomes CR LF there).
 const std::string prompt = "Click on any key to exit";
 
+bool canonical_with_echo(int terminal) {
+    termios settings;
+    return tcgetattr(terminal, &settings) == 0 && (settings.c_lflag & ICANON) != 0 &&
+           (settings.c_lflag & ECHO) != 0;
+}
+
 // psd started in an empty folder (so it fails at once: no config_psd.txt), its standard input at
 // the terminal's slave side and its standard output there too or in a pipe.
 struct Child {
@@ -32,11 +38,13 @@ struct Child {
     int master = -1;  // the terminal's keyboard and screen
     int slave = -1;   // kept open here to read the terminal's settings after psd ends
     int pipe_out = -1;
+    bool canonical_before = false;  // the terminal's settings before psd could change them
 };
 
 Child start_psd(const TempDir& dir, bool output_to_terminal) {
     Child child;
     if (openpty(&child.master, &child.slave, nullptr, nullptr, nullptr) != 0) return child;
+    child.canonical_before = canonical_with_echo(child.slave);
     int out[2] = {-1, -1};
     if (!output_to_terminal && pipe(out) != 0) return child;
     child.pid = fork();
@@ -93,19 +101,13 @@ void finish(Child& child) {
         if (fd >= 0) close(fd);
 }
 
-bool canonical_with_echo(int terminal) {
-    termios settings;
-    return tcgetattr(terminal, &settings) == 0 && (settings.c_lflag & ICANON) != 0 &&
-           (settings.c_lflag & ECHO) != 0;
-}
-
 }  // namespace
 
 TEST(Console, AtATerminalTheFailureWaitsForOneKeyAndRestoresTheTerminal) {
     TempDir dir;
     Child child = start_psd(dir, true);
     ASSERT_GT(child.pid, 0);
-    ASSERT_TRUE(canonical_with_echo(child.slave));
+    ASSERT_TRUE(child.canonical_before);
     EXPECT_NE(read_until(child.master, prompt, 30).find(prompt), std::string::npos);
     EXPECT_EQ(wait_status(child.pid, 0.3), -1) << "psd did not wait for a key";
     // One key and no line feed: a read in canonical mode would still be waiting.

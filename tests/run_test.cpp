@@ -20,19 +20,35 @@ namespace {
 
 const std::string unknown_structure =
     "\nThe structure of the data file is unknown.\nsamples.txt has fewer than two lines.\n" + click;
-const std::string not_power_of_two =
-    "\nFatal error: the number of data points per section is not a power of 2.\n" + click;
+// The design's line, then N beside the powers of two around it.
+std::string not_power_of_two(const std::string& hint) {
+    return "\nFatal error: the number of data points per section is not a power of 2.\n" + hint +
+           "\n" + click;
+}
+const std::string too_small =
+    ": a section needs at least 2 points to give a frequency bin (2, 4, "
+    "8, ..., 1024, ...).";
 const std::string negative_sections =
     "\nThe number of sections nb_section in config_psd.txt is negative. Set it to 0 (as many "
     "sections as the record holds) or more.\n" +
     click;
+std::string unusable_interval(const std::string& shown) {
+    return "\nThe sampling interval of samples.txt, " + shown +
+           " from its first two time stamps, gives frequencies or densities beyond the range of "
+           "32-bit floats. Check the unit of the time stamps, or change data_file in "
+           "config_psd.txt.\n" +
+           click;
+}
+
 const std::string bad_interval =
     "\nThe first two time stamps of samples.txt do not give a positive sampling interval. Check "
     "that the time stamps increase, or change data_file in config_psd.txt.\n" +
     click;
 
-// The configuration messages name the field at fault.
-std::string field_message(const std::string& field, const std::string& problem) {
+// The configuration messages name the field at fault, then show what was read as it.
+std::string field_message(const std::string& field, const std::string& problem,
+                          const std::string& shown = "") {
+    const std::string read = shown.empty() ? "" : "The field " + field + " is \"" + shown + "\".\n";
     if (problem == "missing")
         return "\nThe file config_psd.txt ends before the field " + field +
                ". It must hold data_file, hanning, nb_section, nbpoint_section and output_file, "
@@ -42,11 +58,11 @@ std::string field_message(const std::string& field, const std::string& problem) 
         return "\nThe field " + field +
                " in config_psd.txt is longer than 127 characters. Give a shorter file name in "
                "config_psd.txt.\n" +
-               click;
+               read + click;
     return "\nThe field " + field +
            " in config_psd.txt is not a whole number between -2147483648 and 2147483647. Correct "
            "it in config_psd.txt.\n" +
-           click;
+           read + click;
 }
 
 // n sample lines with time stamps 0, 1, 2, ...
@@ -89,19 +105,30 @@ TEST(Run, EndsEachOfTheFiveFailuresWithItsMessageAndStatusOne) {
         {"samples.txt 0 3 4 r.txt", samples(11),
          too_few_points("samples.txt has 11 samples; 3 sections of 4 points need 12. At most 2 "
                         "sections of 4 points fit.")},
+        // N alone beyond the record: the largest N that fits, not advice about nb_section.
         {"samples.txt 0 1 1000 r.txt", samples(999),  // failure 4 before 5
-         too_few_points("samples.txt has 999 samples; 1 section of 1000 points needs 1000. Not "
-                        "even one section of 1000 points fits.")},
+         too_few_points("samples.txt has 999 samples, fewer than one section of 1000 points: the "
+                        "largest nbpoint_section that fits is 512.")},
         {"samples.txt 0 2 4 r.txt", "1 1 1\n1 1 1\n",  // and before deltat
-         too_few_points("samples.txt has 2 samples; 2 sections of 4 points need 8. Not even one "
-                        "section of 4 points fits.")},
-        {"samples.txt 0 1 1000 r.txt", samples(1000), not_power_of_two},
-        {"samples.txt 0 1 1 r.txt", samples(6), not_power_of_two},
-        {"samples.txt 0 1 0 r.txt", samples(6), not_power_of_two},
-        {"samples.txt 0 1 -8 r.txt", samples(6), not_power_of_two},
-        {"samples.txt 0 0 1073741825 r.txt", samples(6), not_power_of_two},  // no endless doubling
-        {"samples.txt 0 0 2147483647 r.txt", samples(6), not_power_of_two},
-        {"samples.txt 0 0 3 r.txt", samples(6), not_power_of_two},  // before the section count
+         too_few_points("samples.txt has 2 samples, fewer than one section of 4 points: the "
+                        "largest nbpoint_section that fits is 2.")},
+        {"samples.txt 0 0 4096 r.txt", samples(4095),
+         too_few_points("samples.txt has 4095 samples, fewer than one section of 4096 points: the "
+                        "largest nbpoint_section that fits is 2048.")},
+        {"samples.txt 0 1 1000 r.txt", samples(1000),
+         not_power_of_two("nbpoint_section is 1000; the nearest powers of 2 are 512 and 1024.")},
+        {"samples.txt 0 1 1 r.txt", samples(6),
+         not_power_of_two("nbpoint_section is 1" + too_small)},
+        {"samples.txt 0 1 0 r.txt", samples(6),
+         not_power_of_two("nbpoint_section is 0" + too_small)},
+        {"samples.txt 0 1 -8 r.txt", samples(6),
+         not_power_of_two("nbpoint_section is -8" + too_small)},
+        {"samples.txt 0 0 1073741825 r.txt", samples(6),  // no endless doubling
+         not_power_of_two("nbpoint_section is 1073741825; the nearest power of 2 is 1073741824.")},
+        {"samples.txt 0 0 2147483647 r.txt", samples(6),
+         not_power_of_two("nbpoint_section is 2147483647; the nearest power of 2 is 1073741824.")},
+        {"samples.txt 0 0 3 r.txt", samples(6),  // before the section count
+         not_power_of_two("nbpoint_section is 3; the nearest powers of 2 are 2 and 4.")},
     };
     expect_outcomes(std::begin(cases), std::end(cases), 1);
 }
@@ -119,10 +146,32 @@ TEST(Run, SucceedsSilentlyWithStatusZero) {
         {"samples.txt 0 1 4 r.txt", samples(4) + "2 " + huge_token + " x\n3 1e999 " + huge_token,
          ""},
         {"samples.txt 0 1 4 r.txt",
-         "0 1 1\n1 2 1\n2 1e999 1\n3 " + huge_token.substr(0, 150) + " -0", ""},
+         "0 1 1\n1 2 1\n2 1e30 1\n3 " + huge_token.substr(0, 150) + " -0", ""},
+        // A tiny interval whose frequencies and densities still fit floats.
+        {"samples.txt 1 1 4 r.txt", "0 1 0\n1e-38 0 1\n2 0 0\n3 2 1\n", ""},
     };
     expect_outcomes(std::begin(cases), std::end(cases), 0);
 }
+
+namespace {
+
+// text as a Windows editor saves it as "Unicode": UTF-16, little-endian, with or without a mark.
+std::string utf16(const std::string& text, bool mark) {
+    std::string bytes = mark ? "\xFF\xFE" : "";
+    for (char c : text) {
+        bytes += c;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+const std::string unicode =
+    "\nThe field hanning in config_psd.txt is not a whole number between -2147483648 and "
+    "2147483647. Correct it in config_psd.txt.\nconfig_psd.txt is saved as Unicode (UTF-16): save "
+    "it as plain text (ANSI or UTF-8) in your editor.\n" +
+    click;
+
+}  // namespace
 
 TEST(Run, RejectsAMalformedConfigurationNamingTheField) {
     const std::string name128(128, 'n');
@@ -131,17 +180,33 @@ TEST(Run, RejectsAMalformedConfigurationNamingTheField) {
         {"  \n\t", samples(4), field_message("data_file", "missing")},
         {"samples.txt 0 1", samples(4), field_message("nbpoint_section", "missing")},
         {"samples.txt 0 1 4", samples(4), field_message("output_file", "missing")},
-        {"samples.txt x 1 4 r.txt", samples(4), field_message("hanning", "whole")},
-        {"samples.txt 0 8.5 4 r.txt", samples(4), field_message("nb_section", "whole")},
-        {"samples.txt 0 1 4r.txt", samples(4), field_message("nbpoint_section", "whole")},
-        {"samples.txt 0 - 4 r.txt", samples(4), field_message("nb_section", "whole")},
-        {"samples.txt 0 +-1 4 r.txt", samples(4), field_message("nb_section", "whole")},
-        {"samples.txt 2147483648 1 4 r.txt", samples(4), field_message("hanning", "whole")},
-        {"samples.txt 0 -2147483649 4 r.txt", samples(4), field_message("nb_section", "whole")},
+        {"samples.txt x 1 4 r.txt", samples(4), field_message("hanning", "whole", "x")},
+        {"samples.txt 0 8.5 4 r.txt", samples(4), field_message("nb_section", "whole", "8.5")},
+        {"samples.txt 0 1 4r.txt", samples(4), field_message("nbpoint_section", "whole", "4r.txt")},
+        {"samples.txt 0 - 4 r.txt", samples(4), field_message("nb_section", "whole", "-")},
+        {"samples.txt 0 +-1 4 r.txt", samples(4), field_message("nb_section", "whole", "+-1")},
+        {"samples.txt 2147483648 1 4 r.txt", samples(4),
+         field_message("hanning", "whole", "2147483648")},
+        {"samples.txt 0 -2147483649 4 r.txt", samples(4),
+         field_message("nb_section", "whole", "-2147483649")},
         {"samples.txt 0 1 99999999999999999999 r.txt", samples(4),
-         field_message("nbpoint_section", "whole")},
-        {name128 + " 0 1 4 r.txt", samples(4), field_message("data_file", "long")},
-        {"samples.txt 0 1 4 " + name128, samples(4), field_message("output_file", "long")},
+         field_message("nbpoint_section", "whole", "99999999999999999999")},
+        {name128 + " 0 1 4 r.txt", samples(4),
+         field_message("data_file", "long", std::string(60, 'n') + "...")},
+        {"samples.txt 0 1 4 " + name128, samples(4),
+         field_message("output_file", "long", std::string(60, 'n') + "...")},
+        // What users write by mistake shows itself: a name with a blank shifts every field after
+        // it, a comment and "key = value" lines put words where numbers belong.
+        {"cell 42.txt 1 8 1024 out.txt", samples(4), field_message("hanning", "whole", "42.txt")},
+        {"# psd settings\nsamples.txt 0 1 4 r.txt", samples(4),
+         field_message("hanning", "whole", "psd")},
+        {"data_file = samples.txt\nhanning = 1", samples(4),
+         field_message("hanning", "whole", "=")},
+        {"samples.txt \x01\x7f 1 4 r.txt", samples(4),
+         field_message("hanning", "whole", "\\x01\\x7f")},
+        // Saved as "Unicode" by a Windows editor: said so, instead of showing its bytes.
+        {utf16("samples.txt 0 1 4 r.txt", true), samples(4), unicode},
+        {utf16("samples.txt 0 1 4 r.txt", false), samples(4), unicode},
     };
     expect_outcomes(std::begin(cases), std::end(cases), 1);
 }
@@ -154,6 +219,17 @@ TEST(Run, RefusesNegativeSectionCountsAndIntervalsThatAreNotPositive) {
         {"samples.txt 0 1 4 r.txt", "2 0 0\n1 0 0\n2 0 0\n3 0 0\n", bad_interval},
         {"samples.txt 0 1 4 r.txt", "0 0 0\n1e39 0 0\n2 0 0\n3 0 0\n", bad_interval},  // inf
         {"samples.txt 0 1 4 r.txt", "nan 0 0\n1 0 0\n2 0 0\n3 0 0\n", bad_interval},
+        // Positive, but the report would not fit floats: frequencies at inf, or every density 0.
+        {"samples.txt 0 1 4 r.txt", "0 0 0\n1e-45 0 0\n2 0 0\n3 0 0\n",
+         unusable_interval("1.401298e-45")},
+        {"samples.txt 0 1 4 r.txt", "0 0 0\n1e-39 0 0\n2 0 0\n3 0 0\n", unusable_interval("1e-39")},
+        {"samples.txt 1 1 4 r.txt", "0 0 0\n3e38 0 0\n2 0 0\n3 0 0\n",
+         unusable_interval("3e+38")},  // the window's 8/3 takes the scale past float range
+        // The Hann window of two points is zero at both: no density could be other than 0.
+        {"samples.txt 1 1 2 r.txt", samples(2),
+         "\nThe Hann window of 2 points is zero at both of them: every density would be 0. Set "
+         "hanning to 0, or nbpoint_section to 4 or more, in config_psd.txt.\n" +
+             click},
     };
     expect_outcomes(std::begin(cases), std::end(cases), 1);
 }
@@ -261,6 +337,15 @@ std::string not_a_sample(int line, const std::string& shown) {
            click;
 }
 
+std::string not_finite(int line, const std::string& shown) {
+    return "\nLine " + std::to_string(line) +
+           " of samples.txt holds a value that is not a finite number within float range: \"" +
+           shown +
+           "\". Replace the dropouts (nan, inf) and keep voltages and currents within "
+           "+-3.4e38.\n" +
+           click;
+}
+
 }  // namespace
 
 TEST(Run, TellsWhichUsedLineIsNotASampleAndIgnoresLinesBeyondTheUsedOnes) {
@@ -283,6 +368,12 @@ TEST(Run, TellsWhichUsedLineIsNotASampleAndIgnoresLinesBeyondTheUsedOnes) {
         {"a header", "Time Vf Im\n" + clean, not_a_sample(1, "Time Vf Im")},
         {"clock times", "12:00:00 1 1\n12:00:01 2 2\n" + clean, not_a_sample(1, "12:00:00 1 1")},
         {"a unit on line 6", insert_line(clean, 6, "1.5V 2 2"), not_a_sample(6, "1.5V 2 2")},
+        {"a dropout on line 3", insert_line(clean, 3, "2e-3 nan 1e-9"),
+         not_finite(3, "2e-3 nan 1e-9")},
+        {"a value beyond float range", insert_line(clean, 8, "7e-3 1 1e999"),
+         not_finite(8, "7e-3 1 1e999")},
+        {"an infinite current on line 2", insert_line(clean, 2, "1e-3 0 -inf"),
+         not_finite(2, "1e-3 0 -inf")},
         {"a blank line inside", insert_line(clean, 5, ""),
          "\nLine 5 of samples.txt is not a sample of three numbers: the line is blank. Remove "
          "blank lines from the samples.\n" +
@@ -355,8 +446,57 @@ TEST(Run, TakesAsManySectionsAsFitForNbSectionZero) {
 
     write_run_files(dir, "samples.txt 1 0 64 r.txt\n", samples(63));
     EXPECT_EQ(run_psd_in(dir.path()).console,
-              too_few_points("samples.txt has 63 samples; not even one section of 64 points "
-                             "fits."));
+              too_few_points("samples.txt has 63 samples, fewer than one section of 64 points: the "
+                             "largest nbpoint_section that fits is 32."));
+}
+
+// Blank lines that end an export are no samples: nb_section 0 counts the whole sections before
+// them (here 7 of 8, the last line being blank), and the report is that of those sections. An
+// explicit nb_section still finds the blank line among the lines it uses, and a blank line with
+// samples after it is still refused.
+TEST(Run, TakesNbSectionZeroAsTheSectionsBeforeBlankLinesThatEndTheFile) {
+    TempDir dir;
+    const std::string seven = samples(7 * 64);
+    write_run_files(dir, "samples.txt 1 7 64 r.txt\n", seven);
+    ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
+    const std::string report = as_text(read_file(dir.file("r.txt")));
+    const std::string ends[] = {samples(63) + "\n", samples(63) + "\n\n  \t\r\n\n", "\r\n",
+                                samples(10) + "\n \n"};
+    for (const std::string& end : ends) {
+        write_run_files(dir, "samples.txt 1 0 64 r.txt\n", seven + end);
+        const RunResult result = run_psd_in(dir.path());
+        EXPECT_EQ(result.console, "");
+        EXPECT_EQ(as_text(read_file(dir.file("r.txt"))), report);
+    }
+    const std::string blank_line_448 =
+        "\nLine 448 of samples.txt is not a sample of three numbers: the line is blank. Remove "
+        "blank lines from the samples.\n" +
+        click;
+    write_run_files(dir, "samples.txt 1 7 64 r.txt\n", samples(7 * 64 - 1) + "\n\n");
+    EXPECT_EQ(run_psd_in(dir.path()).console, blank_line_448);
+    write_run_files(dir, "samples.txt 1 0 64 r.txt\n", samples(7 * 64 - 1) + "\n" + samples(70));
+    EXPECT_EQ(run_psd_in(dir.path()).console, blank_line_448);
+}
+
+// The last line a run uses is checked like every other; the first one after it is only counted.
+TEST(Run, RefusesABadLastUsedLineAndIgnoresTheFirstUnusedOne) {
+    const std::string bad = "7 1,5 2";
+    for (const char* config : {"samples.txt 0 2 4 r.txt\n", "samples.txt 0 0 4 r.txt\n"}) {
+        SCOPED_TRACE(config);
+        TempDir dir;
+        write_run_files(dir, config, samples(7) + bad + "\n" + samples(2));
+        const RunResult last_used = run_psd_in(dir.path());
+        EXPECT_EQ(last_used.exit_status, 1);
+        EXPECT_EQ(last_used.console,
+                  "\nLine 8 of samples.txt is not a sample of three numbers: \"" + bad +
+                      "\". Remove header lines; values must be separated by blanks or tabs and use "
+                      "a decimal point.\n" +
+                      click);
+        write_run_files(dir, config, samples(8) + bad + "\n" + samples(2));
+        const RunResult first_unused = run_psd_in(dir.path());
+        EXPECT_EQ(first_unused.console, "");
+        EXPECT_EQ(first_unused.exit_status, 0);
+    }
 }
 
 #ifndef _WIN32  // symbolic and hard links, and fork and exec with arguments, are POSIX here
@@ -403,9 +543,13 @@ TEST(Run, AnswersHelpAndVersionWithoutTouchingAFileAndRunsInAGivenFolder) {
         {{"--help"}, 0, usage},
         {{"-h"}, 0, usage},
         {{"--version"}, 0, "psd " PSD_VERSION "\n"},
-        {{"--verbose"}, 2, usage},
-        {{dir.path(), dir.path()}, 2, usage},
-        {{""}, 2, usage},
+        // A mistake on the command line is named before the usage.
+        {{"--verbose"}, 2, "psd: unknown argument '--verbose'\n" + usage},
+        {{"-v", dir.path()}, 2, "psd: unknown argument '-v'\n" + usage},
+        {{dir.path(), "two"},
+         2,
+         "psd: unexpected argument 'two': psd takes one folder at most\n" + usage},
+        {{""}, 2, "psd: unknown argument ''\n" + usage},
         {{"missing"},
          1,
          "\nThe folder missing cannot be entered. Check that it exists and that it may be "
@@ -425,6 +569,36 @@ TEST(Run, AnswersHelpAndVersionWithoutTouchingAFileAndRunsInAGivenFolder) {
     EXPECT_EQ(there.exit_status, 0);
     EXPECT_EQ(read_file(dir.file("r.txt")), worked_report);
     EXPECT_TRUE(folder_entries(elsewhere.path()).empty());
+}
+
+// Run from elsewhere, a missing configuration or sample file says where it was looked for: the
+// folder psd was given, or the full path data_file names.
+TEST(Run, NamesTheFolderOrPathAMissingFileWasLookedFor) {
+    TempDir dir, elsewhere;
+    const std::string in_folder = "It was looked for in the folder " + dir.path() + ".\n";
+    EXPECT_EQ(run_psd_with(elsewhere.path(), {dir.path()}).console,
+              "\nThe file config_psd.txt does not exist in  the current directory.\n" + in_folder +
+                  click);
+    write_file(dir.file("config_psd.txt"), "cell.txt 0 1 4 r.txt\n");
+    EXPECT_EQ(run_psd_with(elsewhere.path(), {dir.path()}).console,
+              "\nThe file cell.txt does not exist in the current directory.\n" + in_folder + click);
+    const std::string full = dir.file("cell.txt");
+    write_file(dir.file("config_psd.txt"), full + " 0 1 4 r.txt\n");
+    const std::string full_path = full +
+                                  " is a full path: it was looked for there, not in the "
+                                  "current directory.\n";
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{dir.path()}, std::vector<std::string>{}}) {
+        const RunResult result =
+            run_psd_with(arguments.empty() ? dir.path() : elsewhere.path(), arguments);
+        EXPECT_EQ(result.console, "\nThe file " + full +
+                                      " does not exist in the current directory.\n" + full_path +
+                                      click);
+    }
+    // In the current folder the design's line says it all.
+    write_file(dir.file("config_psd.txt"), "cell.txt 0 1 4 r.txt\n");
+    EXPECT_EQ(run_psd_with(dir.path(), {}).console,
+              "\nThe file cell.txt does not exist in the current directory.\n" + click);
 }
 
 #endif  // POSIX

@@ -122,8 +122,8 @@ TEST(Estimator, TakesAnyHanningOtherThanOneAsNoWindow) {
         // The configuration decides the window once; the report keeps the number as given.
         File config = stream_of("d " + std::to_string(hanning) + " 2 128 r");
         RunConfig read;
-        const char* field = "";
-        ASSERT_EQ(read_run_config(config.get(), &read, &field), ConfigStatus::ok);
+        ConfigProblem problem;
+        ASSERT_EQ(read_run_config(config.get(), &read, &problem), ConfigStatus::ok);
         EXPECT_EQ(read.hanning, hanning);
         EXPECT_EQ(read.window, window_of(hanning)) << "hanning " << hanning;
         if (hanning == 1) continue;

@@ -24,44 +24,55 @@ using namespace psd;
 
 namespace {
 
-// Lines beside their verdict: a sample line or not. The values of a sample line are strtod's.
+// Lines beside their verdict: S a sample line, N not three whole numbers, L 198 characters or
+// more, F a voltage or current that is no finite float. The values of a sample line are strtod's.
+constexpr LineVerdict S = LineVerdict::sample, N = LineVerdict::not_sample,
+                      L = LineVerdict::too_long, F = LineVerdict::not_finite;
 struct LineCase {
     std::string line;  // without its line feed
-    bool sample;
+    LineVerdict verdict;
 };
 const std::string long_number = "1." + std::string(191, '0');  // "0 1 " + it: 197 characters
 // clang-format off
 const LineCase line_cases[] = {
-    {"0 1 1", true},
-    {"0.000000e+00  1.234e-03  -5.6e-09", true},
-    {"  1e-3\t5 5\t ", true},                          // blanks and tabs anywhere between
-    {"+7 .5 -1.5e-3", true},
-    {"12 -0 5.", true},
-    {"123456789012.5 1 1", true},                      // digit runs longer than a word
-    {"0.00000000000000001E+0000000003 1 1", true},
-    {"12345678e 1 1", false},
-    {"0x1p-3 inf nan", true},                          // every form strtod reads whole
-    {"3600 INFINITY -NaN(1)", true},
-    {"0\v1\f1", true},                                 // white space as isspace sees it
-    {"0 1 1\r", true},                                 // CR LF line end
-    {"0 1 " + long_number, true},                      // 197 characters
-    {"0 1 " + long_number + "0", false},               // 198
-    {"0 1 1\r\r", true},                               // a CR is white space too
-    {"0.0,1.2e-3,4e-9", false},                        // comma-separated
-    {"0,1;1,2e-3;4e-9", false},                        // semicolons, comma decimals
-    {"0,000000e+00\t1,200000e-03\t4,000000e-09", false},  // tabs, comma decimals
-    {"0 1 1 1", false},                                // a fourth column
-    {"0 1", false},
-    {"Time Vf Im", false},                             // a header
-    {"12:00:01 1.2e-3 4e-9", false},                   // a clock time
-    {"0 1.5V 1", false},
-    {"0 2e 1", false},
-    {"0 - 1", false},
-    {"0 1,5 1", false},
-    {"", false},                                       // blank
-    {" \t ", false},
-    {std::string("0 1\0 1", 6), false},                // a NUL byte
-    {"\xEF\xBB\xBF" "0 1 1", false},                   // a byte order mark not at the file start
+    {"0 1 1", S},
+    {"0.000000e+00  1.234e-03  -5.6e-09", S},
+    {"  1e-3\t5 5\t ", S},                          // blanks and tabs anywhere between
+    {"+7 .5 -1.5e-3", S},
+    {"12 -0 5.", S},
+    {"123456789012.5 1 1", S},                      // digit runs longer than a word
+    {"0.00000000000000001E+0000000003 1 1", S},
+    {"12345678e 1 1", N},
+    {"0x1p-3 0X1P-3 -0x10", S},                     // every form strtod reads whole
+    {"inf 1 1", S},                                 // a time stamp after line 2 is not used
+    {"0x1p-3 inf nan", F},                          // dropouts, as instruments write them
+    {"3600 INFINITY -NaN(1)", F},
+    {"0 1e39 1", F},                                // beyond float range: inf once stored
+    {"0 1 -1e39", F},
+    {"0 3.4028235e38 -3.4028235e38", S},            // the largest float, either sign
+    {"0 3.5e38 1", F},
+    {"0 1e-50 -1e-50", S},                          // below float range: stored as zero
+    {"0\v1\f1", S},                                 // white space as isspace sees it
+    {"0 1 1\r", S},                                 // CR LF line end
+    {"0 1 " + long_number, S},                      // 197 characters
+    {"0 1 " + long_number + "0", L},               // 198
+    {"0 1 1\r\r", S},                               // a CR is white space too
+    {"0.0,1.2e-3,4e-9", N},                        // comma-separated
+    {"0,1;1,2e-3;4e-9", N},                        // semicolons, comma decimals
+    {"0,000000e+00\t1,200000e-03\t4,000000e-09", N},  // tabs, comma decimals
+    {"0 1 1 1", N},                                // a fourth column
+    {"0 1", N},
+    {"0 nan", N},                                  // two tokens: not a sample, whatever they hold
+    {"Time Vf Im", N},                             // a header
+    {"12:00:01 1.2e-3 4e-9", N},                   // a clock time
+    {"0 1.5V 1", N},
+    {"0 2e 1", N},
+    {"0 - 1", N},
+    {"0 1,5 1", N},
+    {"", N},                                       // blank
+    {" \t ", N},
+    {std::string("0 1\0 1", 6), N},                // a NUL byte
+    {"\xEF\xBB\xBF" "0 1 1", N},                   // a byte order mark not at the file start
 };
 // clang-format on
 
@@ -71,20 +82,20 @@ TEST(SampleLine, TakesExactlyThreeWholeNumbersInFewerThan198Characters) {
     for (const LineCase& c : line_cases) {
         SCOPED_TRACE('"' + c.line + '"');
         SampleValues slow{};
-        const bool verdict =
+        const LineVerdict verdict =
             read_sample_line(c.line.data(), c.line.data() + c.line.size(), true, &slow);
-        EXPECT_EQ(verdict, c.sample);
+        EXPECT_EQ(verdict, c.verdict);
         // The fast path in a padded block either settles the line the same way or leaves it.
         std::string padded = c.line + "\n" + std::string(text_padding, 'x');
         SampleValues fast{};
         const char* end = read_plain_sample_line(padded.data(), &fast);
         if (end != nullptr) {
-            EXPECT_TRUE(c.sample);
+            EXPECT_EQ(c.verdict, S);
             EXPECT_EQ(end, padded.data() + c.line.size());
             EXPECT_EQ(bits(fast.voltage), bits(slow.voltage));
             EXPECT_EQ(bits(fast.current), bits(slow.current));
         }
-        if (!verdict) continue;
+        if (verdict != S) continue;
         char time[256], volt[256], curr[256];
         ASSERT_EQ(std::sscanf(c.line.c_str(), "%255s %255s %255s", time, volt, curr), 3);
         EXPECT_EQ(bits(slow.voltage), bits(static_cast<float>(std::strtod(volt, nullptr))));
@@ -94,8 +105,8 @@ TEST(SampleLine, TakesExactlyThreeWholeNumbersInFewerThan198Characters) {
     // character; before a line feed it is part of the line end.
     const std::string line = "0 1 " + long_number + "\r";
     SampleValues values;
-    EXPECT_FALSE(read_sample_line(line.data(), line.data() + line.size(), false, &values));
-    EXPECT_TRUE(read_sample_line(line.data(), line.data() + line.size(), true, &values));
+    EXPECT_EQ(read_sample_line(line.data(), line.data() + line.size(), false, &values), L);
+    EXPECT_EQ(read_sample_line(line.data(), line.data() + line.size(), true, &values), S);
 }
 
 namespace {
@@ -228,33 +239,35 @@ TEST(SampleStream, FindsTheFirstLineThatIsNotASampleAndCountsOn) {
         std::uint64_t used;
         SampleStatus status;
         std::uint64_t count, line;  // line 0: none
-        bool too_long;
+        LineVerdict kind;
         std::string start;
     } cases[] = {
-        {good, 4, SampleStatus::ok, 4, 0, false, ""},
-        {"\xEF\xBB\xBF" + good, 4, SampleStatus::ok, 4, 0, false, ""},  // no text of line 1
-        {"Time Vf Im\n" + good, 4, SampleStatus::first_lines_bad, 2, 1, false, "Time Vf Im"},
-        {"0 1 1\n\n" + good, 4, SampleStatus::first_lines_bad, 2, 2, false, ""},
-        {long_line + "\n" + good, 4, SampleStatus::first_lines_bad, 2, 1, true,
+        {good, 4, SampleStatus::ok, 4, 0, N, ""},
+        {"\xEF\xBB\xBF" + good, 4, SampleStatus::ok, 4, 0, N, ""},  // no text of line 1
+        {"Time Vf Im\n" + good, 4, SampleStatus::first_lines_bad, 2, 1, N, "Time Vf Im"},
+        {"0 1 1\n\n" + good, 4, SampleStatus::first_lines_bad, 2, 2, N, ""},
+        {long_line + "\n" + good, 4, SampleStatus::first_lines_bad, 2, 1, L,
          long_line.substr(0, bad_line_shown)},
-        {"0 1 1\r1 2 1\r", 4, SampleStatus::fewer_than_two, 1, 1, false, "0 1 1\r1 2 1\r"},
-        {std::string(198, '1'), 4, SampleStatus::fewer_than_two, 1, 1, true,
+        {"0 1 1\r1 2 1\r", 4, SampleStatus::fewer_than_two, 1, 1, N, "0 1 1\r1 2 1\r"},
+        {std::string(198, '1'), 4, SampleStatus::fewer_than_two, 1, 1, L,
          std::string(bad_line_shown, '1')},
-        {std::string(199, '1'), 4, SampleStatus::first_lines_bad, 2, 1, true,
+        {std::string(199, '1'), 4, SampleStatus::first_lines_bad, 2, 1, L,
          std::string(bad_line_shown, '1')},
-        {"0 1 1\n", 4, SampleStatus::fewer_than_two, 1, 0, false, ""},
-        {"", 4, SampleStatus::fewer_than_two, 0, 0, false, ""},
-        {good + "4 1,5 1\n" + long_line + "\n", 4, SampleStatus::ok, 7, 0, false, ""},
-        {good + "4 1,5 1\n" + long_line + "\n", 6, SampleStatus::ok, 7, 5, false, "4 1,5 1"},
-        {good + "4 1 1\r\n" + long_line + "\r\n5 1 1", 6, SampleStatus::ok, 8, 6, true,
+        {"0 1 1\n", 4, SampleStatus::fewer_than_two, 1, 0, N, ""},
+        {"", 4, SampleStatus::fewer_than_two, 0, 0, N, ""},
+        {good + "4 1,5 1\n" + long_line + "\n", 4, SampleStatus::ok, 7, 0, N, ""},
+        {good + "4 1,5 1\n" + long_line + "\n", 6, SampleStatus::ok, 7, 5, N, "4 1,5 1"},
+        {good + "4 1 1\r\n" + long_line + "\r\n5 1 1", 6, SampleStatus::ok, 8, 6, L,
          long_line.substr(0, bad_line_shown)},
-        {good + "4 1 1\n" + long_line, 8, SampleStatus::ok, 7, 6, true,
+        {good + "4 1 1\n" + long_line, 8, SampleStatus::ok, 7, 6, L,
          long_line.substr(0, bad_line_shown)},  // at the end, without a line feed
-        {good + "4 1 1\n\n", 8, SampleStatus::ok, 6, 6, false, ""},
-        {good + "4 1 1\n5 1 1", 6, SampleStatus::ok, 6, 0, false, ""},
-        {good + "4 1 1\n5 1 1 x", 6, SampleStatus::ok, 6, 6, false, "5 1 1 x"},
-        {good, 0, SampleStatus::ok, 4, 0, false, ""},  // only counted
-        {good + long_line, 0, SampleStatus::ok, 6, 0, false, ""},
+        {good + "4 1 1\n\n", 8, SampleStatus::ok, 6, 6, N, ""},
+        {good + "4 1 1\n5 1 1", 6, SampleStatus::ok, 6, 0, N, ""},
+        {good + "4 1 1\n5 1 1 x", 6, SampleStatus::ok, 6, 6, N, "5 1 1 x"},
+        {good + "4 nan 1\n", 6, SampleStatus::ok, 5, 5, F, "4 nan 1"},  // a dropout
+        {"0 1 1\n1 1e39 1\n" + good, 4, SampleStatus::first_lines_bad, 2, 2, F, "1 1e39 1"},
+        {good, 0, SampleStatus::ok, 4, 0, N, ""},  // only counted
+        {good + long_line, 0, SampleStatus::ok, 6, 0, N, ""},
     };
     for (const auto& c : cases) {
         for (std::size_t block : {1, 3, 64, 1 << 20}) {
@@ -271,7 +284,7 @@ TEST(SampleStream, FindsTheFirstLineThatIsNotASampleAndCountsOn) {
             }
             EXPECT_EQ(pass.bad_line.number, c.line);
             if (c.line == 0) continue;
-            EXPECT_EQ(pass.bad_line.too_long, c.too_long);
+            EXPECT_EQ(pass.bad_line.kind, c.kind);
             EXPECT_EQ(pass.bad_line.start, c.start);
         }
     }

@@ -32,6 +32,10 @@ enum class ReportWriteStatus { written, cannot_create, write_failed, held_open }
 ReportWriteStatus write_report(const char* path, const ReportHeader& header, float deltat,
                                const float* psd_v, const float* psd_i);
 
+// The Nyquist frequency the report's frequencies come from: 1 / (2 deltat), kept as a float as
+// every report has kept it; bin k lies at k times it divided by N/2.
+float nyquist_frequency(float deltat);
+
 // A report read back. Bins k = 1 .. N/2 at index k - 1: frequency in Hz (for time stamps in
 // seconds), the densities in V^2/Hz and A^2/Hz, Zn in ohms.
 struct ReportData {

@@ -58,8 +58,7 @@ bool write_content(FileSink& sink, const void* content) {
 
     // The Nyquist frequency is kept as a float, as earlier reports were made; the bin spacing is
     // then formed from it before multiplying by the bin number.
-    const float f_nyquist =
-        static_cast<float>(1.0 / (static_cast<double>(report.deltat) + report.deltat));
+    const float f_nyquist = nyquist_frequency(report.deltat);
     const std::int32_t half = report.header.nbpoint_section / 2;
     const double bin_width = static_cast<double>(f_nyquist) / static_cast<double>(half);
 
@@ -84,6 +83,10 @@ bool write_content(FileSink& sink, const void* content) {
 }
 
 }  // namespace
+
+float nyquist_frequency(float deltat) {
+    return static_cast<float>(1.0 / (static_cast<double>(deltat) + deltat));
+}
 
 ReportWriteStatus write_report(const char* path, const ReportHeader& header, float deltat,
                                const float* psd_v, const float* psd_i) {

@@ -1,5 +1,6 @@
 #include "format/sample_line.h"
 
+#include <cmath>
 #include <cstdint>
 
 #include "format/decimal.h"
@@ -53,19 +54,22 @@ const char* skip_plain_decimal(const char* p) {
 
 }  // namespace
 
-bool read_sample_line(const char* first, const char* last, bool line_feed, SampleValues* values) {
-    if (line_length(first, last, line_feed) >= read_limit) return false;
+LineVerdict read_sample_line(const char* first, const char* last, bool line_feed,
+                             SampleValues* values) {
+    if (line_length(first, last, line_feed) >= read_limit) return LineVerdict::too_long;
     double numbers[3];
     const char* p = skip_space(first, last);
     for (double& number : numbers) {
-        if (p == last) return false;
+        if (p == last) return LineVerdict::not_sample;
         const char* const stop = find_space(p, last);
-        if (!convert_token(p, stop, &number)) return false;
+        if (!convert_token(p, stop, &number)) return LineVerdict::not_sample;
         p = skip_space(stop, last);
     }
-    if (p != last) return false;
+    if (p != last) return LineVerdict::not_sample;
     *values = {numbers[0], static_cast<float>(numbers[1]), static_cast<float>(numbers[2])};
-    return true;
+    if (!std::isfinite(values->voltage) || !std::isfinite(values->current))
+        return LineVerdict::not_finite;
+    return LineVerdict::sample;
 }
 
 const char* read_plain_sample_line(const char* first, SampleValues* values) {
@@ -79,6 +83,7 @@ const char* read_plain_sample_line(const char* first, SampleValues* values) {
     const char* const last = skip_blanks(current.end);
     if (*last != '\n' || line_length(first, last, true) >= read_limit) return nullptr;
     *values = {0.0, static_cast<float>(voltage.value), static_cast<float>(current.value)};
+    if (!std::isfinite(values->voltage) || !std::isfinite(values->current)) return nullptr;
     return last;
 }
 

@@ -12,9 +12,10 @@ namespace {
 // How much of a bad line a message shows: about a console line's width.
 constexpr std::size_t shown_characters = 60;
 
-// At most shown_characters of a line, control characters written as \t, \r or \xNN so that the
-// console shows what is really there; a UTF-8 character is never cut in two.
-std::string visible(const std::string& start, bool* cut) {
+}  // namespace
+
+// A UTF-8 character is never cut in two.
+std::string visible_text(const std::string& start, bool* cut) {
     std::size_t length = start.size();
     *cut = length > shown_characters;
     if (*cut) {
@@ -41,14 +42,17 @@ std::string visible(const std::string& start, bool* cut) {
     return text;
 }
 
-}  // namespace
-
 std::string bad_line_text(const BadLine& bad, const std::string& data_file) {
     bool cut = false;
-    const std::string shown = visible(bad.start, &cut);
-    const std::string line = "Line " + std::to_string(bad.number) + " of " + data_file +
-                             " is not a sample of three numbers: ";
-    if (bad.too_long)
+    const std::string shown = visible_text(bad.start, &cut);
+    const std::string line_of = "Line " + std::to_string(bad.number) + " of " + data_file;
+    if (bad.kind == LineVerdict::not_finite)
+        return line_of + " holds a value that is not a finite number within float range: \"" +
+               shown + (cut ? "...\"" : "\"") +
+               ". Replace the dropouts (nan, inf) and keep voltages and currents within "
+               "+-3.4e38.\n";
+    const std::string line = line_of + " is not a sample of three numbers: ";
+    if (bad.kind == LineVerdict::too_long)
         return line + "it has " + std::to_string(read_limit) + " characters or more (\"" + shown +
                "...\"). Put each sample on a line of its own, ended by a line feed, in fewer "
                "than " +

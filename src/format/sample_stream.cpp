@@ -49,15 +49,16 @@ void begin_counting(SampleStream& s) {
     s.converting = false;
     s.counted = LineCount{};
     s.counted.reads = s.lines_done;
+    // A blank line where conversion stops may be the first of blank lines a file ends with.
+    s.tail_blank = s.bad_line.blank && s.bad_line.number == s.lines_done + 1;
 }
 
-// The line [first, last) is the next one and not a sample line; line_feed as read_sample_line.
-void keep_bad_line(SampleStream& s, const char* first, const char* last, bool line_feed) {
+// The line [first, last) is the next one and not a sample line, for the reason the rule gave.
+void keep_bad_line(SampleStream& s, const char* first, const char* last, LineVerdict kind) {
     std::size_t length = static_cast<std::size_t>(last - first);
-    const std::size_t characters =
-        line_feed && length > 0 && last[-1] == '\r' ? length - 1 : length;
     s.bad_line.number = s.lines_done + 1;
-    s.bad_line.too_long = characters >= read_limit;
+    s.bad_line.kind = kind;
+    s.bad_line.blank = kind == LineVerdict::not_sample && is_blank_text(first, last);
     s.bad_line.start.assign(first, std::min(length, bad_line_shown));
 }
 
@@ -105,8 +106,9 @@ LineRead read_line(SampleStream& s, SampleValues* values) {
         if (found != nullptr || s.at_end) {
             if (found == nullptr && first == end) return LineRead::none;
             const char* const last = found ? static_cast<const char*>(found) : end;
-            if (!read_sample_line(first, last, found != nullptr, values)) {
-                keep_bad_line(s, first, last, found != nullptr);
+            const LineVerdict verdict = read_sample_line(first, last, found != nullptr, values);
+            if (verdict != LineVerdict::sample) {
+                keep_bad_line(s, first, last, verdict);
                 return LineRead::bad;
             }
             s.pos = static_cast<std::size_t>(last - s.buffer.data()) + (found ? 1 : 0);
@@ -114,7 +116,7 @@ LineRead read_line(SampleStream& s, SampleValues* values) {
             return LineRead::sample;
         }
         if (s.len - s.pos > read_limit) {
-            keep_bad_line(s, first, end, false);
+            keep_bad_line(s, first, end, LineVerdict::too_long);
             return LineRead::bad;
         }
         if (!read_block(s)) return LineRead::read_error;
@@ -124,12 +126,16 @@ LineRead read_line(SampleStream& s, SampleValues* values) {
 // Counts from the current position to the end of the file, or until the count passes limit.
 SampleStatus count_until(SampleStream& s, std::uint64_t limit) {
     for (;;) {
-        count_lines(s.counted, s.buffer.data() + s.pos, s.buffer.data() + s.len);
+        const char* const first = s.buffer.data() + s.pos;
+        const char* const end = s.buffer.data() + s.len;
+        if (s.tail_blank) s.tail_blank = is_blank_text(first, end);
+        count_lines(s.counted, first, end);
         s.pos = s.len;
         if (s.counted.reads > limit || s.at_end) break;
         if (!read_block(s)) return SampleStatus::read_error;
     }
     s.count = s.at_end ? final_line_count(s.counted) : s.counted.reads;
+    if (s.at_end && s.tail_blank) s.blank_tail = s.bad_line.number;
     return s.count > s.max_count ? SampleStatus::too_many_lines : SampleStatus::ok;
 }
 
@@ -166,8 +172,9 @@ Converted convert_lines(SampleStream& s, std::size_t lines_end) {
         const char* last = read_plain_sample_line(first, &values);
         if (last == nullptr) {
             last = static_cast<const char*>(std::memchr(first, '\n', lines_end - s.pos));
-            if (!read_sample_line(first, last, true, &values)) {
-                keep_bad_line(s, first, last, true);
+            const LineVerdict verdict = read_sample_line(first, last, true, &values);
+            if (verdict != LineVerdict::sample) {
+                keep_bad_line(s, first, last, verdict);
                 return Converted::stop;
             }
         }
@@ -186,8 +193,9 @@ Converted convert_last_line(SampleStream& s, const char* first, const char* end)
         return Converted::stop;
     }
     SampleValues values;
-    if (!read_sample_line(first, end, false, &values)) {
-        keep_bad_line(s, first, end, false);
+    const LineVerdict verdict = read_sample_line(first, end, false, &values);
+    if (verdict != LineVerdict::sample) {
+        keep_bad_line(s, first, end, verdict);
         return Converted::stop;
     }
     store(s, values);
@@ -283,7 +291,7 @@ SampleStatus next_section(SampleStream& s) {
             continue;
         }
         if (static_cast<std::size_t>(end - first) > read_limit) {
-            keep_bad_line(s, first, end, false);
+            keep_bad_line(s, first, end, LineVerdict::too_long);
             break;
         }
         if (!read_block(s)) return SampleStatus::read_error;

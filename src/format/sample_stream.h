@@ -32,9 +32,10 @@ enum class SampleStatus {
 
 // The first line that is not a sample line, as far as the pass has looked.
 struct BadLine {
-    std::uint64_t number = 0;  // line number from 1; 0: none found
-    bool too_long = false;     // 198 characters or more
-    std::string start;         // its first bytes (at most bad_line_shown), line feed excluded
+    std::uint64_t number = 0;                    // line number from 1; 0: none found
+    LineVerdict kind = LineVerdict::not_sample;  // what is wrong with it
+    bool blank = false;                          // it holds nothing but white space
+    std::string start;  // its first bytes (at most bad_line_shown), line feed excluded
 };
 
 // How much of a bad line the pass keeps for the message.
@@ -52,6 +53,9 @@ struct SampleStream {
     float deltat = 0.0f;      // line 2's time stamp minus line 1's, rounded once to float
     double first_time = 0;    // line 1's time stamp
     BadLine bad_line;
+    // The first of the blank lines the file ends with, when conversion stopped there (they are no
+    // samples, only the end of an export); 0 when the file does not end so.
+    std::uint64_t blank_tail = 0;
     bool out_of_memory = false;   // a section buffer could not be allocated: conversion stopped
     double* section_v = nullptr;  // the section handed over by section_ready (N values each)
     double* section_i = nullptr;
@@ -65,6 +69,7 @@ struct SampleStream {
     std::size_t len = 0;  // end of the text in the buffer
     bool at_end = false;  // the file has no more text
     bool converting = true;
+    bool tail_blank = false;       // all counted since bad_line has been white space
     std::uint64_t lines_done = 0;  // sample lines checked so far, each one read
     std::uint64_t used_lines = 0;  // lines to convert into sections
     LineCount counted;             // the count once converting has stopped

@@ -6,9 +6,7 @@ File open_for_reading(const char* name) {
     return File(std::fopen(name, "rb"));
 }
 
-namespace {
-
-bool is_absolute(const std::string& name) {
+bool is_absolute_name(const std::string& name) {
 #ifdef _WIN32
     // "\\server\share", "\name", "/name" and "C:..." do not depend on the folder.
     return !name.empty() &&
@@ -18,10 +16,8 @@ bool is_absolute(const std::string& name) {
 #endif
 }
 
-}  // namespace
-
 std::string path_in(const std::string& folder, const std::string& name) {
-    if (folder.empty() || is_absolute(name)) return name;
+    if (folder.empty() || is_absolute_name(name)) return name;
     const char last = folder.back();
     if (last == '/' || last == '\\') return folder + name;
     return folder + "/" + name;

@@ -23,6 +23,9 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // REQUIRES: name NUL-terminated.
 File open_for_reading(const char* name);
 
+// Whether name does not depend on the current folder: "/x" (and on Windows "\\x", "C:x").
+bool is_absolute_name(const std::string& name);
+
 // name as seen from folder: name itself when it is absolute or folder is empty, else the two
 // joined by a slash (every platform takes one).
 std::string path_in(const std::string& folder, const std::string& name);

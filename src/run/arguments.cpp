@@ -22,6 +22,11 @@ Arguments parse_arguments(int argc, const char* const* argv) {
         parsed.folder = first;
     } else {
         parsed.action = Action::misuse;
+        // Named first, so that a mistyped option is seen before the usage scrolls it away.
+        const bool folder_first = first[0] != '-' && first[0] != '\0';
+        parsed.misuse = folder_first ? "psd: unexpected argument '" + std::string(argv[2]) +
+                                           "': psd takes one folder at most\n"
+                                     : "psd: unknown argument '" + std::string(first) + "'\n";
     }
     return parsed;
 }

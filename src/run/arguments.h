@@ -11,6 +11,7 @@ enum class Action { run, help, version, misuse };
 struct Arguments {
     Action action = Action::run;
     std::string folder;  // the folder to run in; empty: the current one
+    std::string misuse;  // misuse: the line that says what is wrong, before the usage
 };
 
 // What the command line asks for. argv[1..argc) are the arguments.

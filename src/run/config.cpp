@@ -1,5 +1,7 @@
 #include "run/config.h"
 
+#include <algorithm>
+
 #include "format/text_scan.h"
 
 namespace psd {
@@ -12,13 +14,18 @@ struct Source {
     std::FILE* stream;
     int held[3];
     int held_count = 0;
+    bool nul_seen = false;  // a NUL byte: no text editor writes one in a plain text file
 
-    int get() { return held_count > 0 ? held[--held_count] : std::getc(stream); }
+    int get() {
+        const int c = held_count > 0 ? held[--held_count] : std::getc(stream);
+        nul_seen = nul_seen || c == 0;
+        return c;
+    }
 };
 
 // Skips a UTF-8 byte order mark at the start of the file: an editor's mark is no part of the
-// first name.
-void skip_byte_order_mark(Source& in) {
+// first name. Returns whether the file starts with a UTF-16 mark instead.
+bool skip_byte_order_mark(Source& in) {
     static const int mark[3] = {0xEF, 0xBB, 0xBF};
     int seen[3];
     int count = 0;
@@ -27,10 +34,14 @@ void skip_byte_order_mark(Source& in) {
         if (seen[count] != mark[count]) break;
         ++count;
     }
-    if (count == 3) return;
+    if (count == 3) return false;
+    const int second = count == 0 ? std::getc(in.stream) : EOF;
+    const bool utf16 = (seen[0] == 0xFF && second == 0xFE) || (seen[0] == 0xFE && second == 0xFF);
     // Give back what was read, the last character first out last.
+    if (second != EOF) in.held[in.held_count++] = second;
     for (int i = count; i >= 0; --i)
         in.held[in.held_count++] = seen[i];
+    return utf16;
 }
 
 // White space as a "%s" scan sees it, for a character read with getc (EOF is none).
@@ -38,61 +49,68 @@ bool is_white(int c) {
     return c != EOF && is_space(static_cast<char>(c));
 }
 
-// Skips white space; returns the first other character, or EOF.
-int skip_space(Source& in) {
+// The characters of a field kept for its message: enough to show what was read.
+constexpr std::size_t kept_characters = 200;
+
+// Reads the next white-space-delimited token into *token, at most limit characters of it (a
+// longer token is left unread beyond them, *longer set). Returns ok, or the fault of a field
+// missing at the end of the file or of a read error.
+ConfigStatus read_token(Source& in, std::size_t limit, std::string* token, bool* longer) {
     int c;
     do
         c = in.get();
     while (is_white(c));
-    return c;
-}
-
-ConfigStatus end_fault(const Source& in) {
-    return std::ferror(in.stream) ? ConfigStatus::read_error : ConfigStatus::missing_field;
-}
-
-// A "%s" field that must fit a file name.
-ConfigStatus read_name(Source& in, std::string& name) {
-    int c = skip_space(in);
-    if (c == EOF) return end_fault(in);
-    name.clear();
+    if (c == EOF)
+        return std::ferror(in.stream) ? ConfigStatus::read_error : ConfigStatus::missing_field;
+    token->clear();
+    *longer = false;
     for (; c != EOF && !is_white(c); c = in.get()) {
-        if (name.size() == max_name_length) return ConfigStatus::name_too_long;
-        name.push_back(static_cast<char>(c));
+        if (token->size() == limit) {
+            *longer = true;
+            break;
+        }
+        token->push_back(static_cast<char>(c));
     }
     return std::ferror(in.stream) ? ConfigStatus::read_error : ConfigStatus::ok;
 }
 
 // A "%d" field, but whole: the sign and digits must make up the entire token ("12abc" and "8.5"
 // are refused where a scan would take 12 and 8 and leave the rest for the next field).
-ConfigStatus read_integer(Source& in, std::int32_t& value) {
-    int c = skip_space(in);
-    if (c == EOF) return end_fault(in);
-    const bool negative = c == '-';
-    if (c == '+' || c == '-') c = in.get();
+ConfigStatus parse_integer(const std::string& token, bool longer, std::int32_t* value) {
+    std::size_t i = token[0] == '+' || token[0] == '-' ? 1 : 0;
+    if (longer || i == token.size()) return ConfigStatus::not_whole_number;
     // The magnitude saturates just past the 32-bit range, so any run of digits is safe.
     constexpr std::int64_t past_range = std::int64_t{INT32_MAX} + 2;
     std::int64_t magnitude = 0;
-    bool any_digit = false;
-    for (; c >= '0' && c <= '9'; c = in.get()) {
-        any_digit = true;
-        magnitude = magnitude * 10 + (c - '0');
-        if (magnitude > past_range) magnitude = past_range;
+    for (; i < token.size(); ++i) {
+        if (token[i] < '0' || token[i] > '9') return ConfigStatus::not_whole_number;
+        magnitude = std::min(magnitude * 10 + (token[i] - '0'), past_range);
     }
-    if (std::ferror(in.stream)) return ConfigStatus::read_error;
-    if (!any_digit || (c != EOF && !is_white(c))) return ConfigStatus::not_whole_number;
-    const std::int64_t signed_value = negative ? -magnitude : magnitude;
+    const std::int64_t signed_value = token[0] == '-' ? -magnitude : magnitude;
     if (signed_value < INT32_MIN || signed_value > INT32_MAX) return ConfigStatus::not_whole_number;
-    value = static_cast<std::int32_t>(signed_value);
+    *value = static_cast<std::int32_t>(signed_value);
+    return ConfigStatus::ok;
+}
+
+// One field into its place in the configuration: a name (text) or a number.
+ConfigStatus read_field(Source& in, std::string* text, std::int32_t* number,
+                        ConfigProblem* problem) {
+    bool longer = false;
+    const ConfigStatus read = read_token(in, kept_characters, &problem->token, &longer);
+    if (read != ConfigStatus::ok) return read;
+    if (number) return parse_integer(problem->token, longer, number);
+    if (longer || problem->token.size() > max_name_length) return ConfigStatus::name_too_long;
+    *text = problem->token;
     return ConfigStatus::ok;
 }
 
 }  // namespace
 
-ConfigStatus read_run_config(std::FILE* stream, RunConfig* config, const char** field) {
+ConfigStatus read_run_config(std::FILE* stream, RunConfig* config, ConfigProblem* problem) {
     *config = RunConfig{};
+    *problem = ConfigProblem{};
     Source in{stream, {}, 0};
-    skip_byte_order_mark(in);
+    const bool utf16_mark = skip_byte_order_mark(in);
     const struct {
         const char* name;
         std::string* text;
@@ -103,9 +121,12 @@ ConfigStatus read_run_config(std::FILE* stream, RunConfig* config, const char** 
                   {"nbpoint_section", nullptr, &config->nbpoint_section},
                   {"output_file", &config->output_file, nullptr}};
     for (const auto& f : fields) {
-        const ConfigStatus status = f.text ? read_name(in, *f.text) : read_integer(in, *f.number);
+        const ConfigStatus status = read_field(in, f.text, f.number, problem);
         if (status != ConfigStatus::ok) {
-            *field = f.name;
+            problem->field = f.name;
+            problem->unicode = utf16_mark || in.nul_seen;
+            if (status != ConfigStatus::not_whole_number && status != ConfigStatus::name_too_long)
+                problem->token.clear();
             return status;
         }
     }

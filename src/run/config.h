@@ -29,11 +29,18 @@ constexpr std::size_t max_name_length = 127;
 // What is wrong with a malformed configuration.
 enum class ConfigStatus { ok, read_error, missing_field, not_whole_number, name_too_long };
 
+// Where a malformed configuration goes wrong, for its message.
+struct ConfigProblem {
+    const char* field = "";  // the first bad field, named as in RunConfig
+    std::string token;       // what was read as that field (its first 200 characters)
+    bool unicode = false;    // the file is UTF-16 ("Unicode" in Windows editors), not plain text
+};
+
 // Reads the five fields from the stream's position into *config. Anything but ok means a
 // malformed file (a field missing, an integer not whole or out of 32-bit range, a name over 127
-// characters, a read error); *field then names the first bad field as in RunConfig. An integer is
-// an optional sign and digits, ended by white space or the end of the file.
-// REQUIRES: stream open for reading; config and field not null.
-ConfigStatus read_run_config(std::FILE* stream, RunConfig* config, const char** field);
+// characters, a read error); *problem then says where. An integer is an optional sign and digits,
+// ended by white space or the end of the file.
+// REQUIRES: stream open for reading; config and problem not null.
+ConfigStatus read_run_config(std::FILE* stream, RunConfig* config, ConfigProblem* problem);
 
 }  // namespace psd

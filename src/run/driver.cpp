@@ -30,7 +30,7 @@ std::variant<RunConfig, Failure> load_config(const std::string& config_path) {
     if (!file) return failure(RunFault::config_missing, "");
     RunConfig config;
     Failure f = failure(RunFault::config_malformed, "");
-    f.config = read_run_config(file.get(), &config, &f.field);
+    f.config = read_run_config(file.get(), &config, &f.config_problem);
     if (f.config != ConfigStatus::ok) return f;
     return config;
 }
@@ -130,11 +130,13 @@ std::optional<Failure> write_analysis(const Analysis& analysis) {
 
 std::variant<Analysis, Failure> analyse_folder(const std::string& folder) {
     // The read buffer and the section buffers grow on the heap.
+    std::variant<Analysis, Failure> result = failure(RunFault::out_of_memory, "");
     try {
-        return analyse_in(folder);
+        result = analyse_in(folder);
     } catch (const std::bad_alloc&) {
-        return failure(RunFault::out_of_memory, "");
     }
+    if (Failure* f = std::get_if<Failure>(&result)) f->folder = folder;
+    return result;
 }
 
 std::optional<Failure> run_psd(const std::string& folder) {

@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
             std::fputs(psd::version_text().c_str(), stdout);
             return 0;
         case psd::Action::misuse:
-            std::fputs(psd::usage_text().c_str(), stderr);
+            std::fputs((arguments.misuse + psd::usage_text()).c_str(), stderr);
             return 2;
         case psd::Action::run:
             break;

@@ -3,6 +3,9 @@
 #include <cmath>
 #include <optional>
 
+#include "format/report_file.h"
+#include "spectrum/estimator.h"
+
 namespace psd {
 
 namespace {
@@ -17,6 +20,19 @@ bool is_power_of_two(std::int32_t n) {
 
 bool interval_ok(float deltat) {
     return deltat > 0.0f && std::isfinite(deltat);
+}
+
+// Whether the report of that interval fits 32-bit floats: an interval of 1e-45 s puts every
+// frequency at inf, and one at which the density scale rounds to 0 makes every density 0.
+bool interval_usable(const RunConfig& config, float deltat) {
+    const float scale = Estimator::density_scale(
+        config.window, static_cast<std::uint32_t>(config.nbpoint_section), deltat);
+    return std::isfinite(nyquist_frequency(deltat)) && scale > 0.0f && std::isfinite(scale);
+}
+
+// The Hann window of two points is zero at both: such a run can only give zeros.
+bool hann_of_two(const RunConfig& config) {
+    return config.window == Window::hann && config.nbpoint_section == 2;
 }
 
 Failure failure(RunFault fault, const std::string& name) {
@@ -51,7 +67,8 @@ std::variant<Plan, Failure> plan_run(const RunConfig& config, std::FILE* samples
 
     // The checks that do not need the count are known now: a run that will fail them only
     // counts the lines.
-    const bool analyse = plan.power_of_two && config.nb_section >= 0 && interval_ok(stream.deltat);
+    const bool analyse = plan.power_of_two && config.nb_section >= 0 && !hann_of_two(config) &&
+                         interval_ok(stream.deltat) && interval_usable(config, stream.deltat);
     const std::int64_t asked = std::int64_t{config.nb_section} * n;
     plan.used_lines = !analyse                 ? 0
                       : config.nb_section == 0 ? UINT64_MAX
@@ -68,19 +85,32 @@ std::variant<std::int64_t, Failure> check_run(const RunConfig& config, const Pla
     const std::int32_t n = config.nbpoint_section;
     const std::int64_t count = static_cast<std::int64_t>(stream.count);
     const bool all = config.nb_section == 0 && plan.power_of_two;
-    const std::int64_t m = all ? count / n : std::int64_t{config.nb_section};
+    // Blank lines that end an export are no samples: as many sections as fit before them.
+    const std::int64_t samples =
+        all && stream.blank_tail != 0 ? static_cast<std::int64_t>(stream.blank_tail) - 1 : count;
+    const std::int64_t m = all ? samples / n : std::int64_t{config.nb_section};
     if (m * n > count || (all && m == 0)) {
         Failure f = failure(RunFault::too_few_points, data_file);
-        f.count = count;
+        f.count = samples;
         f.nb_section = config.nb_section;
         f.n = n;
         return f;
     }
-    if (!plan.power_of_two) return failure(RunFault::not_power_of_two, data_file);
-    // Two values the estimator cannot work with, refused after both checks so that those keep
-    // their precedence.
+    if (!plan.power_of_two) {
+        Failure f = failure(RunFault::not_power_of_two, data_file);
+        f.n = n;
+        return f;
+    }
+    // Values the estimator cannot work with, refused after both checks so that those keep their
+    // precedence.
     if (config.nb_section < 0) return failure(RunFault::negative_sections, data_file);
+    if (hann_of_two(config)) return failure(RunFault::hann_of_two, data_file);
     if (!interval_ok(stream.deltat)) return failure(RunFault::bad_interval, data_file);
+    if (!interval_usable(config, stream.deltat)) {
+        Failure f = failure(RunFault::unusable_interval, data_file);
+        f.deltat = stream.deltat;
+        return f;
+    }
 
     // Every line the sections use must have been a sample.
     const BadLine& bad = stream.bad_line;

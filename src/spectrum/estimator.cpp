@@ -90,17 +90,22 @@ void Estimator::add_section(double* section_v, double* section_i) {
     ++sections_;
 }
 
-Densities Estimator::densities(float deltat) const {
+float Estimator::density_scale(Window window, std::uint32_t n, float deltat) {
     float psd_scale = static_cast<float>(
-        (static_cast<double>(deltat) + static_cast<double>(deltat)) / static_cast<double>(n_));
-    if (window_ == Window::hann) {
+        (static_cast<double>(deltat) + static_cast<double>(deltat)) / static_cast<double>(n));
+    if (window == Window::hann) {
         // The Hann window keeps 3/8 of a white signal's power; 8/3 is written as the double it
         // rounds to so that the product is rounded exactly as in earlier reports.
         psd_scale = static_cast<float>(static_cast<double>(psd_scale) * 2.6666666666666665);
     }
+    return psd_scale;
+}
+
+Densities Estimator::densities(float deltat) const {
     // The factor 2 of a one-sided density applies to every bin, the zero-frequency and Nyquist
     // bins included, as in the reports this tool has always written.
-    const double bin_scale = static_cast<double>(psd_scale) / static_cast<double>(sections_);
+    const double bin_scale =
+        static_cast<double>(density_scale(window_, n_, deltat)) / static_cast<double>(sections_);
     Densities result{sum_v_, sum_i_};
     for (std::size_t k = 0; k < result.psd_v.size(); ++k) {
         result.psd_v[k] = static_cast<float>(static_cast<double>(result.psd_v[k]) * bin_scale);

@@ -39,6 +39,10 @@ class Estimator {
     // REQUIRES: at least one section added.
     Densities densities(float deltat) const;
 
+    // The factor the sums of one section are scaled by: 2 deltat / N as a float, times 8/3 with
+    // the Hann window (the sums of M sections are then divided by M).
+    static float density_scale(Window window, std::uint32_t n, float deltat);
+
   private:
     Window window_;
     std::uint32_t n_;

@@ -116,6 +116,19 @@ bool sample_line(const Line& line, double values[3]) {
     return true;
 }
 
+bool finite_as_floats(const double values[3]) {
+    return std::isfinite(static_cast<float>(values[1])) &&
+           std::isfinite(static_cast<float>(values[2]));
+}
+
+bool blank_line(const Line& line) {
+    std::size_t length = line.text.size();
+    if (line.line_feed && length > 0 && line.text.back() == '\r') --length;
+    return length < 198 &&
+           tokens(reinterpret_cast<const std::uint8_t*>(line.text.data()), line.text.size())
+               .empty();
+}
+
 bool same(double a, double b) {
     if (std::isnan(a) && std::isnan(b)) return true;
     std::uint64_t bits_a = 0;

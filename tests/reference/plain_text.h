@@ -52,6 +52,13 @@ std::vector<Line> lines(const std::string& text);
 // byte in it). On true values[0..2] hold strtod of the three tokens.
 bool sample_line(const Line& line, double values[3]);
 
+// Whether a sample line's voltage and current, values[1] and values[2], are finite once rounded
+// to float: a run refuses the others.
+bool finite_as_floats(const double values[3]);
+
+// Whether the line holds nothing but white space in fewer than 198 characters.
+bool blank_line(const Line& line);
+
 // True when both are NaN or both have the same bits.
 bool same(double a, double b);
 bool same(float a, float b);
