@@ -245,7 +245,7 @@ TEST(Summary, SampleFileThatIsMissingShortOrMalformedIsReported) {
         {"", "cell.txt' of '" + dir.file("report.txt") + "' does not exist"},
         {short_file, "holds 31 samples, fewer than the nb_section x nbpoint_section = 32"},
         // psd's own message: the same sample-line rule, the same words.
-        {malformed, "Line 32 of '" + dir.file("cell.txt") + "' is not a sample of three numbers"},
+        {malformed, "cell.txt' is not a sample of three numbers: \"31 1\""},
         {"0 1 1\n", "has fewer than two lines"},
     };
     for (const Case& c : cases) {
