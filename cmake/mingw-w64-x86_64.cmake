@@ -14,6 +14,12 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
+# psd-summary's quantiles come from the Boost.Math headers, which are header-only and the same for
+# every target: the build shows the cross-compiler the host's boost folder alone (never the rest
+# of /usr/include, whose headers are the Linux C library's). Debian: apt-get install
+# libboost-math-dev.
+set(PSD_HEADER_ONLY_BOOST /usr/include/boost)
+
 find_program(PSD_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/lib64/wine)
 if(PSD_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${PSD_WINE})

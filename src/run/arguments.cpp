@@ -47,7 +47,7 @@ std::string usage_text() {
            "  nbpoint_section  points per section, a power of two\n"
            "  output_file      the report to write\n"
            "\n"
-           "The details and every message: man psd, or README.md in the psd sources.\n";
+           "The details and every message: man psd, or docs/messages.md in the psd sources.\n";
 }
 
 std::string version_text() {
