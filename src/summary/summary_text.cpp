@@ -2,27 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <iterator>
+
+#include "summary/text_format.h"
 
 namespace psd {
 
 namespace {
-
-std::string format(const char* pattern, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, pattern);
-    std::vsnprintf(text, sizeof text, pattern, args);
-    va_end(args);
-    return text;
-}
-
-// 4 significant digits: more than any of these estimates can claim.
-std::string number(double value) {
-    return format("%.4g", value);
-}
 
 std::string slope_text(const SlopeFit& fit) {
     if (fit.points < 2) return "not available (fewer than 2 usable bins)";
