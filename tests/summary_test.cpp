@@ -4,14 +4,21 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "format/report_file.h"
 #include "summary/quantiles.h"
 #include "summary/summary.h"
+#include "summary/summary_text.h"
 #include "test_support.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 using namespace psd;
 
@@ -47,6 +54,63 @@ std::string power_law_report(int bins, double df, double a_v, double p_v, double
         text += line;
     }
     return text;
+}
+
+// One line of a report: frequency in Hz, PSD_v, PSD_i and Zn.
+struct Bin {
+    double f, v, i, zn;
+};
+
+// count bins df apart with flat densities (PSD_v = 1e-10, PSD_i = 1e-18, Zn = 1e4).
+std::vector<Bin> flat_bins(int count, double df) {
+    std::vector<Bin> bins;
+    for (int k = 1; k <= count; ++k)
+        bins.push_back({k * df, 1e-10, 1e-18, 1e4});
+    return bins;
+}
+
+// A report of M = nb_section sections holding these bins (N = 2 x bins), every digit kept and
+// inf and nan as printf spells them.
+std::string report_of(long long nb_section, const std::vector<Bin>& bins) {
+    std::string text =
+        "data file = cell.txt    hanning = 1    nb_section = " + std::to_string(nb_section) +
+        "     nbpoint_section = " + std::to_string(2 * bins.size()) +
+        "\n    frequency        PSD_v           PSD_i            Zn\n";
+    for (const Bin& b : bins) {
+        char line[160];
+        std::snprintf(line, sizeof line, "%.17g\t%.17g\t%.17g\t%.17g\n", b.f, b.v, b.i, b.zn);
+        text += line;
+    }
+    return text;
+}
+
+// "FMIN:FMAX" as psd-summary takes it, an empty end open; "" leaves the band at its default.
+void set_band(const std::string& text, bool* has_band, double* low, double* high) {
+    *has_band = !text.empty();
+    if (text.empty()) return;
+    const std::size_t colon = text.find(':');
+    const std::string first = text.substr(0, colon), second = text.substr(colon + 1);
+    *low = first.empty() ? 0 : std::stod(first);
+    *high = second.empty() ? HUGE_VAL : std::stod(second);
+}
+
+SummaryOptions options_of(const std::string& band, const std::string& slope_band) {
+    SummaryOptions options;
+    options.use_samples = false;
+    set_band(band, &options.has_band, &options.band_low, &options.band_high);
+    set_band(slope_band, &options.has_slope_band, &options.slope_low, &options.slope_high);
+    return options;
+}
+
+// Whether text spells a number as one of words ("nan|inf" and the like) anywhere, in any case,
+// with or without a sign.
+bool spells(const std::string& text, const std::string& words) {
+    const std::regex word("(^|[^A-Za-z_])[-+]?(" + words + ")([^A-Za-z_]|$)", std::regex::icase);
+    return std::regex_search(text, word);
+}
+
+bool spells_nan_or_inf(const std::string& text) {
+    return spells(text, "nan|inf|infinity");
 }
 
 #ifndef _WIN32
@@ -313,4 +377,31 @@ TEST(SummaryProgram, BundledExampleShowsItsParallelRCImpedance) {
     EXPECT_NEAR(s.rsn0, model, model * 0.03);
     EXPECT_GT(s.rsn0 / s.rn, 1.5);
     EXPECT_NEAR(s.slope_zn.slope, -19.5, 1.0);
+}
+
+// 2M degrees of freedom of M sections up to the largest nb_section a header holds, 2^31 - 1:
+// formed in 32 bits they would overflow from M = 2^30 on.
+TEST(SummaryText, CountsTheDegreesOfFreedomOfAnyHeaderWithoutOverflow) {
+    struct Case {
+        long long nb_section;
+        std::string dof, samples;  // 2M, and M x N with N = 32
+    } cases[] = {
+        {1, "2", "32"},
+        {1 << 30, "2147483648", "34359738368"},
+        {2147483647, "4294967294", "68719476704"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        write_file(dir.file("r.txt"), report_of(c.nb_section, flat_bins(16, 0.5)));
+        Summary s;
+        std::string why;
+        ASSERT_EQ(summarise(dir.file("r.txt"), options_of("", ""), &s, &why), SummaryStatus::ok)
+            << why;
+        const std::string block = summary_block(s, 0.95);
+        EXPECT_NE(block.find("(" + c.samples + " samples in all)"), std::string::npos) << block;
+        EXPECT_NE(block.find("(chi-squared, " + c.dof + " degrees of freedom)"), std::string::npos)
+            << block;
+        EXPECT_NE(block.find("(F(" + c.dof + ", " + c.dof + "), "), std::string::npos) << block;
+        EXPECT_FALSE(spells_nan_or_inf(block + csv_row(s, 0.95))) << block;
+    }
 }

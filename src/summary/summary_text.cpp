@@ -87,13 +87,14 @@ std::string spectrum_text(const Summary& s, double level) {
     out += "    PSD_i            " + slope_text(s.slope_i) + "\n";
     out += "    Zn               " + slope_text(s.slope_zn) + " (20 log10 Zn)\n";
 
-    const int dof = 2 * r.header.nb_section;
+    // 2M in 64 bits: M may be as large as 2^31 - 1.
+    const long long dof = 2 * static_cast<long long>(r.header.nb_section);
     out += "  " + level_percent(level) +
            " confidence: the true value of one bin lies within these factors of the report's\n";
-    out += format("    PSD_v, PSD_i     x%.3g to x%.3g (chi-squared, %d degrees of freedom)\n",
+    out += format("    PSD_v, PSD_i     x%.3g to x%.3g (chi-squared, %lld degrees of freedom)\n",
                   s.factors.density_low, s.factors.density_high, dof);
     out += format(
-        "    Zn               x%.3g to x%.3g (F(%d, %d), assuming uncorrelated voltage "
+        "    Zn               x%.3g to x%.3g (F(%lld, %lld), assuming uncorrelated voltage "
         "and current)\n",
         s.factors.zn_low, s.factors.zn_high, dof, dof);
     return out;
