@@ -28,6 +28,10 @@ const std::string header_n8 =
     "data file = cell.txt    hanning = 1    nb_section = 4     nbpoint_section = 8\n"
     "    frequency        PSD_v           PSD_i            Zn\n";
 const std::string data_line = "  1.000000e+00\t  1.000000e-10\t  1.000000e-18\t  1.000000e+04\n";
+// One section of 32 samples: 16 bins, enough for the default Rsn0 and slope bands.
+const std::string header_n32 =
+    "data file = cell.txt    hanning = 1    nb_section = 1     nbpoint_section = 32\n"
+    "    frequency        PSD_v           PSD_i            Zn\n";
 
 std::string lines(int count) {
     std::string text;
@@ -296,7 +300,7 @@ TEST(Summary, RnAndParsevalOnWhiteNoiseOfKnownVariance) {
 
 TEST(Summary, SampleFileThatIsMissingShortOrMalformedIsReported) {
     TempDir dir;
-    write_file(dir.file("report.txt"), header_n8 + lines(4));  // needs 4 x 8 = 32 samples
+    write_file(dir.file("report.txt"), header_n32 + lines(16));  // needs 1 x 32 = 32 samples
     std::string short_file, malformed;
     for (int j = 0; j < 31; ++j)
         short_file += std::to_string(j) + " 1 2\n";
@@ -321,7 +325,7 @@ TEST(Summary, SampleFileThatIsMissingShortOrMalformedIsReported) {
                   SummaryStatus::bad_samples);
         EXPECT_NE(why.find(c.why), std::string::npos) << why;
         EXPECT_FALSE(s.has_samples);
-        EXPECT_EQ(s.report.frequency.size(), 4u);  // the report's own figures are still there
+        EXPECT_EQ(s.report.frequency.size(), 16u);  // the report's own figures are still there
     }
     // A byte order mark that an editor wrote is skipped, as psd skips it.
     write_file(dir.file("cell.txt"), "\xEF\xBB\xBF" + short_file + "31 1 2\n");
@@ -336,7 +340,7 @@ TEST(Summary, SampleFileThatIsMissingShortOrMalformedIsReported) {
 // One bad file among good ones: every good one is summarised, each bad one named, status 1.
 TEST(SummaryProgram, SummarisesTheGoodReportsAndFailsForTheBadOnes) {
     TempDir dir;
-    write_file(dir.file("good.txt"), header_n8 + lines(4));
+    write_file(dir.file("good.txt"), header_n32 + lines(16));
     write_file(dir.file("cut.txt"), header_n8 + lines(2));
     std::string out;
     EXPECT_EQ(run_summary(dir,
@@ -377,6 +381,90 @@ TEST(SummaryProgram, BundledExampleShowsItsParallelRCImpedance) {
     EXPECT_NEAR(s.rsn0, model, model * 0.03);
     EXPECT_GT(s.rsn0 / s.rn, 1.5);
     EXPECT_NEAR(s.slope_zn.slope, -19.5, 1.0);
+}
+
+// A band that holds no bin of a report gives no figure at all, and a slope band of fewer than two
+// bins no slope: the report is refused with the range it covers, from which to choose another.
+// The plot draws no slope, so its summary does not depend on the slope band.
+TEST(Summary, RefusesABandThatHoldsNoBinOfTheReport) {
+    TempDir dir;
+    const std::string path = dir.file("r.txt");
+    write_file(path, report_of(4, flat_bins(16, 0.5)));  // 0.5 to 8 Hz
+    const std::string range = " of '" + path + "' (0.5 to 8 Hz)";
+    struct Case {
+        std::string band, slope_band;
+        std::string why;            // empty: summarised
+        bool refused_for_the_plot;  // a band the plot cannot do without
+    } cases[] = {
+        {"1000:2000", "", "--band 1000:2000 holds no bin" + range, true},
+        {":0.25", "", "--band 0:0.25 holds no bin" + range, true},
+        {"2.6:2.9", "", "--band 2.6:2.9 holds no bin" + range, true},
+        {"", "7.9:8", "--slope-band 7.9:8 holds fewer than 2 bins" + range, false},
+        {"", "100:", "--slope-band 100: holds fewer than 2 bins" + range, false},
+        // The default slope band starts at the top of the Rsn0 band and ends at 6.4 Hz.
+        {"7:8", "", "the default slope band, 8 to 6.4 Hz, is inverted for '" + path, false},
+        {"5.5:6", "", "the default slope band, 6 to 6.4 Hz, holds fewer than 2 bins" + range,
+         false},
+        {"1:3", "", "", false},
+        {"", "6:6.5", "", false},
+        {"7.9:", "1:2", "", false},
+    };
+    for (const Case& c : cases) {
+        for (bool slopes : {true, false}) {
+            SummaryOptions options = options_of(c.band, c.slope_band);
+            options.slopes = slopes;
+            const bool refused = !c.why.empty() && (slopes || c.refused_for_the_plot);
+            Summary s;
+            std::string why;
+            EXPECT_EQ(summarise(path, options, &s, &why),
+                      refused ? SummaryStatus::bad_band : SummaryStatus::ok)
+                << c.band << " " << c.slope_band << " " << slopes << ": " << why;
+            if (refused) {
+                EXPECT_NE(why.find(c.why), std::string::npos) << why;
+            }
+        }
+    }
+    // An open end is the report's last bin, never infinity.
+    Summary s;
+    std::string why;
+    ASSERT_EQ(summarise(path, options_of("7.9:", "1:"), &s, &why), SummaryStatus::ok) << why;
+    EXPECT_EQ(s.rsn0_low, 8);
+    EXPECT_EQ(s.rsn0_high, 8);
+    EXPECT_EQ(s.slope_low, 1);
+    EXPECT_EQ(s.slope_high, 8);
+}
+
+// A density that is not a finite number is no density psd computed: no figure can be trusted, and
+// the message leads to the line. Zn = inf where PSD_i = 0 (a constant current) and Zn = nan where
+// both are 0 are what psd writes for a correct record.
+TEST(Summary, RefusesADensityThatIsNotFiniteButKeepsTheZnOfAConstantCurrent) {
+    const double inf = HUGE_VAL, nan = std::nan("");
+    struct Case {
+        std::vector<Bin> changed;  // bins replaced, by frequency (bin k at k x 0.5 Hz)
+        std::string why;           // empty: summarised
+    } cases[] = {
+        {{{2.5, nan, 1e-18, nan}}, "PSD_v of bin 5 (2.5 Hz) is not a number"},
+        {{{1.5, 1e-10, inf, 0}}, "PSD_i of bin 3 (1.5 Hz) is infinite"},
+        {{{8, -inf, 1e-18, nan}}, "PSD_v of bin 16 (8 Hz) is infinite"},
+        {{{1, 1e-10, nan, nan}, {3.5, inf, 1e-18, inf}}, "PSD_i of bin 2 (1 Hz) is not a number"},
+        {{{1, 1e-10, 0, inf}, {1.5, 1e-10, 0, inf}}, ""},
+        {{{2, 0, 0, nan}}, ""},
+    };
+    TempDir dir;
+    const std::string path = dir.file("r.txt");
+    for (const Case& c : cases) {
+        std::vector<Bin> bins = flat_bins(16, 0.5);
+        for (const Bin& b : c.changed)
+            bins[static_cast<std::size_t>(b.f * 2) - 1] = b;
+        write_file(path, report_of(4, bins));
+        Summary s;
+        std::string why;
+        EXPECT_EQ(summarise(path, options_of("", ""), &s, &why),
+                  c.why.empty() ? SummaryStatus::ok : SummaryStatus::bad_report)
+            << c.why << why;
+        EXPECT_NE(why.find(c.why.empty() ? "" : "'" + path + "'"), std::string::npos) << why;
+        EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    }
 }
 
 // 2M degrees of freedom of M sections up to the largest nb_section a header holds, 2^31 - 1:

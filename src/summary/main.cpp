@@ -122,8 +122,11 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
         return usage_error("--plot-data draws one report; give one REPORT");
     if (!args->options.samples.empty() && args->reports.size() > 1)
         return usage_error("--samples names the sample file of one report; give one REPORT");
-    // The plot needs only what the report itself holds.
-    if (args->output == Output::plot_data) args->options.use_samples = false;
+    // The plot needs only what the report itself holds, and draws no slope.
+    if (args->output == Output::plot_data) {
+        args->options.use_samples = false;
+        args->options.slopes = false;
+    }
     return -1;
 }
 
@@ -147,7 +150,7 @@ int main(int argc, char** argv) {
             why = "there is not enough memory to summarise '" + path + "'";
         }
         if (result != SummaryStatus::ok) status = 1;
-        if (result != SummaryStatus::bad_report) {
+        if (result == SummaryStatus::ok || result == SummaryStatus::bad_samples) {
             const double level = args.options.level;
             switch (args.output) {
                 case Output::block:
