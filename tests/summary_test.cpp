@@ -117,6 +117,25 @@ bool spells_nan_or_inf(const std::string& text) {
     return spells(text, "nan|inf|infinity");
 }
 
+// The columns of a one-row CSV left empty, by the header's names (no field here is quoted).
+std::vector<std::string> empty_columns(const std::string& header, const std::string& row) {
+    auto split = [](const std::string& line) {
+        std::vector<std::string> fields(1);
+        for (char c : line.substr(0, line.find('\n'))) {
+            if (c == ',')
+                fields.emplace_back();
+            else
+                fields.back() += c;
+        }
+        return fields;
+    };
+    const std::vector<std::string> names = split(header), values = split(row);
+    std::vector<std::string> empty;
+    for (std::size_t c = 0; c < names.size(); ++c)
+        if (c >= values.size() || values[c].empty()) empty.push_back(names[c]);
+    return empty;
+}
+
 #ifndef _WIN32
 // Runs the built psd-summary with args in a POSIX shell; returns its exit status, output in *out.
 int run_summary(const TempDir& dir, const std::string& args, std::string* out) {
@@ -465,6 +484,179 @@ TEST(Summary, RefusesADensityThatIsNotFiniteButKeepsTheZnOfAConstantCurrent) {
         EXPECT_NE(why.find(c.why.empty() ? "" : "'" + path + "'"), std::string::npos) << why;
         EXPECT_NE(why.find(c.why), std::string::npos) << why;
     }
+}
+
+namespace {
+
+// 32 samples 1/16 s apart (the Nyquist frequency of flat_bins(16, 0.5)), voltage and current from
+// the sample's number; the last time stamp as given when not empty.
+std::string samples_of(const std::function<std::string(int)>& voltage,
+                       const std::function<std::string(int)>& current,
+                       const std::string& last_time = "") {
+    std::string text;
+    for (int j = 0; j < 32; ++j) {
+        const std::string time =
+            j == 31 && !last_time.empty() ? last_time : std::to_string(j / 16.0);
+        text += time + " " + voltage(j) + " " + current(j) + "\n";
+    }
+    return text;
+}
+
+std::string varying(int j) {
+    return std::to_string((j % 5) * 1e-3);
+}
+
+std::function<std::string(int)> constant(const char* value) {
+    return [value](int) { return std::string(value); };
+}
+
+// A report of one section, its sample file (none when empty), the slope band and level asked
+// for; the words the block must hold and the CSV columns it must leave empty, besides the sample
+// columns of a report summarised without its samples.
+struct FigureCase {
+    std::vector<Bin> bins;
+    std::string samples, slope_band;
+    double level;
+    std::vector<std::string> says, empty;
+};
+
+// Sample checks that cannot be formed: a constant current or voltage, a sample that is not a
+// number, a time stamp past the largest double.
+std::vector<FigureCase> sample_check_cases() {
+    std::vector<Bin> constant_current = flat_bins(16, 0.5);
+    for (Bin& b : constant_current)
+        b = {b.f, b.v, 0, HUGE_VAL};
+    auto nan_at_7 = [](int j) { return j == 7 ? std::string("nan") : varying(j); };
+    return {
+        {constant_current,
+         samples_of(varying, constant("1e-6")),
+         "",
+         0.95,
+         {"Rsn0               not available: no usable Zn in bins 2 to 6, 1 to 3 Hz",
+          "PSD_i            not available (fewer than 2 usable bins)",
+          "Rn               not available: the current is constant (sigma_V = 0.001422 V, "
+          "sigma_I = 0 A, section means removed)",
+          "Rsn0 / Rn        not available: no Rsn0",
+          "Parseval PSD_i   integrated 0 A^2, variance 0 A^2: ratio not available (the variance "
+          "is 0)"},
+         {"rsn0_ohm", "slope_psd_i_db_per_decade", "slope_psd_i_se", "slope_zn_db_per_decade",
+          "slope_zn_se", "rn_ohm", "rsn0_over_rn", "parseval_i"}},
+        {flat_bins(16, 0.5),
+         samples_of(varying, constant("1e-6")),
+         "",
+         0.95,
+         {"Rn               not available: the current is constant",
+          "Rsn0 / Rn        not available: no Rn"},
+         {"rn_ohm", "rsn0_over_rn", "parseval_i"}},
+        {flat_bins(16, 0.5),
+         samples_of(constant("0.5"), varying),
+         "",
+         0.95,
+         {"Rn               0 ohm", "Rsn0 / Rn        not available: Rn is 0",
+          ": ratio not available (the variance is 0)"},
+         {"rsn0_over_rn", "parseval_v"}},
+        {flat_bins(16, 0.5),
+         samples_of(nan_at_7, varying),
+         "",
+         0.95,
+         {"Rn               not available: the samples are not all finite numbers",
+          "Rsn0 / Rn        not available: no Rn",
+          "variance not available (the samples are not all finite numbers): ratio not available "
+          "(no variance)"},
+         {"rn_ohm", "rsn0_over_rn", "parseval_v"}},
+        {flat_bins(16, 0.5),
+         samples_of(varying, varying, "1e400"),
+         "",
+         0.95,
+         {"mean interval    not available: the time stamps do not give a finite mean interval"},
+         {"mean_interval_s", "interval_error_percent"}},
+    };
+}
+
+// Figures of the report alone: Zn near the largest double, frequencies whose logarithms are one,
+// a level whose lower tail's complement is 1.
+std::vector<FigureCase> report_figure_cases() {
+    std::vector<Bin> huge_zn = flat_bins(16, 0.5), close;
+    for (int k = 2; k <= 6; ++k)
+        huge_zn[k - 1].zn = 1.5e308;
+    for (int k = 0; k < 4; ++k)  // a unit in the last place apart
+        close.push_back({1e10 + k * std::ldexp(1.0, -19), 1e-10 * (k + 1), 1e-18, 1e4});
+    return {
+        {huge_zn, "", "", 0.95, {"Rsn0               1.5e+308 ohm"}, {}},
+        {close,
+         "",
+         "0:",
+         0.95,
+         {"PSD_v            not available (the bins' frequencies are too close together for a "
+          "line)"},
+         {"slope_psd_v_db_per_decade", "slope_psd_v_se", "slope_psd_i_db_per_decade",
+          "slope_psd_i_se", "slope_zn_db_per_decade", "slope_zn_se"}},
+        {flat_bins(16, 0.5),
+         "",
+         "",
+         1 - std::ldexp(1.0, -53),
+         {"PSD_v, PSD_i     not available (the level is too close to 0 or 1)",
+          "Zn               not available (the level is too close to 0 or 1)"},
+         {"density_factor_low", "density_factor_high", "zn_factor_low", "zn_factor_high"}},
+    };
+}
+
+}  // namespace
+
+// Every figure that cannot be formed from a correct report (or at a level too close to 1) is
+// given with the reason in the text and left empty in the CSV; neither ever spells nan or inf.
+TEST(SummaryText, GivesAReasonWhereAFigureCannotBeFormedAndLeavesItsCsvCellEmpty) {
+    const std::vector<std::string> sample_columns = {
+        "sample_file", "rn_ohm",    "rsn0_over_rn", "mean_interval_s", "interval_error_percent",
+        "parseval_v",  "parseval_i"};
+    std::vector<FigureCase> cases = sample_check_cases(), more = report_figure_cases();
+    cases.insert(cases.end(), more.begin(), more.end());
+    TempDir dir;
+    for (const FigureCase& c : cases) {
+        write_file(dir.file("r.txt"), report_of(1, c.bins));
+        write_file(dir.file("cell.txt"), c.samples);
+        SummaryOptions options = options_of("", c.slope_band);
+        options.level = c.level;
+        options.use_samples = !c.samples.empty();
+        Summary s;
+        std::string why;
+        ASSERT_EQ(summarise(dir.file("r.txt"), options, &s, &why), SummaryStatus::ok) << why;
+        const std::string block = summary_block(s, c.level), row = csv_row(s, c.level);
+        EXPECT_FALSE(spells_nan_or_inf(block)) << block;
+        EXPECT_FALSE(spells_nan_or_inf(row)) << row;
+        for (const std::string& words : c.says)
+            EXPECT_NE(block.find(words), std::string::npos) << words << "\n" << block;
+        std::vector<std::string> empty = c.empty, found = empty_columns(csv_header(), row);
+        if (c.samples.empty())
+            empty.insert(empty.end(), sample_columns.begin(), sample_columns.end());
+        std::sort(empty.begin(), empty.end());
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, empty) << block << row;
+    }
+}
+
+// psd-plot draws the bins it can and leaves the others out, as before; on its line of
+// assignments NaN is the word for a figure not available, and inf never appears there.
+TEST(SummaryText, PlotDataKeepsEveryBinAndSaysNaNForAFigureNotAvailable) {
+    std::vector<Bin> bins = flat_bins(8, 0.125);  // 8 bins: the default slope band holds one
+    for (Bin& b : bins)
+        b = {b.f, b.v, 0, HUGE_VAL};
+    TempDir dir;
+    write_file(dir.file("r.txt"), report_of(4, bins));
+    SummaryOptions options = options_of("", "");
+    options.slopes = false;
+    Summary s;
+    std::string why;
+    ASSERT_EQ(summarise(dir.file("r.txt"), options, &s, &why), SummaryStatus::ok) << why;
+    const std::string data = plot_data(s, 0.95);
+    const std::string assignments = data.substr(0, data.find('\n'));
+    EXPECT_FALSE(spells(assignments.substr(0, assignments.find("title")), "inf|infinity"))
+        << assignments;
+    EXPECT_NE(assignments.find("rsn0 = NaN;"), std::string::npos) << assignments;
+    EXPECT_NE(assignments.find("bins = 8; usable_v = 8; usable_i = 0; usable_zn = 0"),
+              std::string::npos);
+    EXPECT_NE(data.find("\n0.125 1e-10 0 inf\n"), std::string::npos) << data;
+    EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), 9);
 }
 
 // 2M degrees of freedom of M sections up to the largest nb_section a header holds, 2^31 - 1:

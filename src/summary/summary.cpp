@@ -117,7 +117,11 @@ SummaryStatus summarise_report(const SummaryOptions& options, Summary* s, std::s
     }
     if (!take_rsn0_band(options, s, why) || (options.slopes && !take_slope_band(options, s, why)))
         return SummaryStatus::bad_band;
-    confidence_factors(s->report.header.nb_section, options.level, &s->factors);
+    // Both ends of an interval or neither: a level too close to 0 or 1 leaves one undefined.
+    if (!confidence_factors(s->report.header.nb_section, options.level, &s->factors)) {
+        const double nan = std::nan("");
+        s->factors = {nan, nan, nan, nan};
+    }
     return SummaryStatus::ok;
 }
 
@@ -127,10 +131,14 @@ void compare_with_samples(Summary* s) {
     const std::size_t count = r.frequency.size();
     const SampleStats& samples = s->samples;
     s->rn = std::sqrt(samples.variance_v / samples.variance_i);
+    // Rsn0 over an Rn that is not available (sigma_I = 0) would read as a ratio of 0.
+    s->rsn0_over_rn = std::isfinite(s->rn) ? s->rsn0 / s->rn : std::nan("");
     // Bin k lies at k times the first bin's frequency, which is therefore the bins' width.
     const double bin_width = r.frequency.front();
-    s->parseval_v = integrated_density(r.psd_v.data(), count, bin_width) / samples.variance_v;
-    s->parseval_i = integrated_density(r.psd_i.data(), count, bin_width) / samples.variance_i;
+    s->integrated_v = integrated_density(r.psd_v.data(), count, bin_width);
+    s->integrated_i = integrated_density(r.psd_i.data(), count, bin_width);
+    s->parseval_v = s->integrated_v / samples.variance_v;
+    s->parseval_i = s->integrated_i / samples.variance_i;
     s->interval_error = samples.mean_interval / samples.first_interval - 1;
     s->interval_flagged = !(std::fabs(s->interval_error) <= interval_tolerance);
     // The Nyquist frequency psd derives from this file's first interval, as a 32-bit float.

@@ -33,6 +33,7 @@ struct Summary {
     ReportData report;
     double deltat = 0;  // from the report's Nyquist frequency
 
+    // A figure that is not a finite number below is not available: the printed forms say why.
     BinRange rsn0_bins;                  // empty only by default, in a report of one bin
     std::size_t rsn0_used = 0;           // usable Zn values that entered Rsn0
     double rsn0_low = 0, rsn0_high = 0;  // the first and last bin's frequencies, Hz
@@ -43,14 +44,16 @@ struct Summary {
     double slope_low = 0, slope_high = 0;  // the first and last bin's frequencies, Hz
     SlopeFit slope_v, slope_i, slope_zn;
 
-    ConfidenceFactors factors;
+    ConfidenceFactors factors;  // all four finite, or all four NaN
 
     // Sample file checks, when has_samples.
     bool has_samples = false;
     std::string samples_path;
     SampleStats samples;
-    double rn = 0;          // ohm
-    double parseval_v = 0;  // integrated PSD_v / variance of the voltage
+    double rn = 0;  // ohm
+    double rsn0_over_rn = 0;
+    double integrated_v = 0, integrated_i = 0;  // PSD_v and PSD_i over frequency, V^2 and A^2
+    double parseval_v = 0;                      // integrated_v / variance of the voltage
     double parseval_i = 0;
     double interval_error = 0;      // mean interval / report's interval - 1
     bool interval_flagged = false;  // off by more than 0.1 %, enough to matter in a fit

@@ -1,5 +1,6 @@
 #include "summary/text_format.h"
 
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -19,7 +20,7 @@ std::string format(const char* pattern, ...) {
 }
 
 std::string number(double value) {
-    return format("%.4g", value);
+    return std::isfinite(value) ? format("%.4g", value) : std::string("not available");
 }
 
 }  // namespace psd
