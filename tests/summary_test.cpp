@@ -685,3 +685,58 @@ TEST(SummaryText, CountsTheDegreesOfFreedomOfAnyHeaderWithoutOverflow) {
         EXPECT_FALSE(spells_nan_or_inf(block + csv_row(s, 0.95))) << block;
     }
 }
+
+#ifndef _WIN32
+namespace {
+
+// The number of summary blocks in psd-summary's output.
+std::ptrdiff_t blocks_in(const std::string& out) {
+    std::ptrdiff_t count = 0;
+    for (std::size_t at = out.find("\n  Rsn0 "); at != std::string::npos;
+         at = out.find("\n  Rsn0 ", at + 1))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+// What psd-summary cannot summarise fails that report (status 1) and the others are still
+// summarised; a level it cannot compute factors for is a mistake on the command line (status 2).
+TEST(SummaryProgram, RefusesWhatItCannotSummariseAndGoesOnWithTheOtherReports) {
+    TempDir dir;
+    std::vector<Bin> damaged = flat_bins(16, 0.5);
+    damaged[4].v = std::nan("");
+    write_file(dir.file("narrow.txt"), report_of(4, flat_bins(16, 0.5)));  // 0.5 to 8 Hz
+    write_file(dir.file("wide.txt"), report_of(4, flat_bins(64, 10)));     // 10 to 640 Hz
+    write_file(dir.file("damaged.txt"), report_of(4, damaged));
+    const std::string narrow = "'" + dir.file("narrow.txt") + "'",
+                      wide = "'" + dir.file("wide.txt") + "'";
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string says;
+        std::ptrdiff_t blocks;
+    } cases[] = {
+        {"--band 100:200 " + narrow + " " + wide, 1,
+         "--band 100:200 holds no bin of " + narrow + " (0.5 to 8 Hz)", 1},
+        {"'" + dir.file("damaged.txt") + "' " + wide, 1, "PSD_v of bin 5 (2.5 Hz) is not a number",
+         1},
+        {"--slope-band 7.9:8 " + narrow, 1, "--slope-band 7.9:8 holds fewer than 2 bins", 0},
+        {"--level 1e-300 " + narrow, 2, "--level 1e-300 is too close to 0", 0},
+        {"--level 5e-324 " + narrow, 2, "--level 5e-324 is too close to 0", 0},
+        {"--level 0.9999999999999999 " + narrow, 2, "--level 0.9999999999999999 is too close to 1",
+         0},
+        {"--level 0.99999999999999999 " + narrow, 2, "between 0 and 1", 0},
+        {"--level 1e-15 " + narrow, 0, "", 1},
+        {"--level 0.9999999999999998 " + narrow, 0, "", 1},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        EXPECT_EQ(run_summary(dir, "--no-samples " + c.arguments, &out), c.status) << c.arguments;
+        EXPECT_NE(out.find(c.says), std::string::npos) << out;
+        EXPECT_EQ(blocks_in(out), c.blocks) << out;
+        EXPECT_FALSE(spells_nan_or_inf(out)) << out;
+    }
+}
+
+#endif

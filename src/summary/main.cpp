@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "format/decimal.h"
+#include "summary/quantiles.h"
 #include "summary/summary.h"
 #include "summary/summary_text.h"
 
@@ -67,6 +68,35 @@ bool parse_band(const std::string& text, double* low, double* high) {
     return *low >= 0 && *low < *high;
 }
 
+// One of the options that take a value. Returns -1 when it is good, else the exit status.
+int take_value(const std::string& option, const std::string& value, SummaryOptions* o) {
+    const bool band = option == "--band";
+    if (band || option == "--slope-band") {
+        const bool good =
+            band ? (o->has_band = parse_band(value, &o->band_low, &o->band_high))
+                 : (o->has_slope_band = parse_band(value, &o->slope_low, &o->slope_high));
+        if (!good)
+            return usage_error(option + " wants FMIN:FMAX in Hz, 0 <= FMIN < FMAX, not '" + value +
+                               "'");
+    } else if (option == "--level") {
+        double level = 0;
+        if (!parse_number(value, &level) || !(level > 0 && level < 1))
+            return usage_error(
+                "--level wants a probability between 0 and 1 (0.95 for 95 %), not '" + value + "'");
+        // Closer to 0 both tails of the interval are 1/2 in double precision; closer to 1 a
+        // tail's complement is 1, whose quantile is infinite.
+        if (!level_gives_factors(level))
+            return usage_error("--level " + value + " is too close to " +
+                               (level < 0.5 ? "0" : "1") +
+                               " for the confidence factors to be computed (0.95 for 95 %)");
+        o->level = level;
+    } else {
+        o->samples = value;
+        if (o->samples.empty()) return usage_error("--samples needs a file name");
+    }
+    return -1;
+}
+
 // Returns -1 when the arguments are good, else the exit status to end with.
 int parse_arguments(int argc, char** argv, Arguments* args) {
     bool options_done = false;
@@ -79,34 +109,14 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
         const bool takes_value =
             arg == "--band" || arg == "--slope-band" || arg == "--level" || arg == "--samples";
         if (takes_value && i + 1 >= argc) return usage_error(arg + " needs a value");
-        if (arg == "--") {
+        if (takes_value) {
+            const int status = take_value(arg, argv[++i], &args->options);
+            if (status >= 0) return status;
+        } else if (arg == "--") {
             options_done = true;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(usage_text, stdout);
             return 0;
-        } else if (arg == "--band") {
-            SummaryOptions& o = args->options;
-            o.has_band = parse_band(argv[++i], &o.band_low, &o.band_high);
-            if (!o.has_band)
-                return usage_error("--band wants FMIN:FMAX in Hz, 0 <= FMIN < FMAX, not '" +
-                                   std::string(argv[i]) + "'");
-        } else if (arg == "--slope-band") {
-            SummaryOptions& o = args->options;
-            o.has_slope_band = parse_band(argv[++i], &o.slope_low, &o.slope_high);
-            if (!o.has_slope_band)
-                return usage_error("--slope-band wants FMIN:FMAX in Hz, 0 <= FMIN < FMAX, not '" +
-                                   std::string(argv[i]) + "'");
-        } else if (arg == "--level") {
-            double level = 0;
-            if (!parse_number(argv[++i], &level) || !(level > 0 && level < 1))
-                return usage_error(
-                    "--level wants a probability between 0 and 1 (0.95 for 95 %), "
-                    "not '" +
-                    std::string(argv[i]) + "'");
-            args->options.level = level;
-        } else if (arg == "--samples") {
-            args->options.samples = argv[++i];
-            if (args->options.samples.empty()) return usage_error("--samples needs a file name");
         } else if (arg == "--no-samples") {
             args->options.use_samples = false;
         } else if (arg == "--csv") {
