@@ -140,9 +140,47 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
     return -1;
 }
 
-}  // namespace
+// The summary in the form asked for; blocks after the first are set apart by a blank line.
+std::string printed(const Summary& summary, const Arguments& args, bool* first_block) {
+    const double level = args.options.level;
+    switch (args.output) {
+        case Output::block: {
+            const std::string gap = *first_block ? "" : "\n";
+            std::string block = gap + summary_block(summary, level);
+            *first_block = false;
+            return block;
+        }
+        case Output::csv:
+            return csv_row(summary, level);
+        case Output::plot_data:
+            return plot_data(summary, level);
+    }
+    return "";
+}
 
-int main(int argc, char** argv) {
+// Summarises the report at path and prints it with any message about it; returns whether it was
+// summarised completely. Running out of memory, in the reading or in the printing, fails this
+// report alone: what is printed is whole or nothing.
+bool summarise_one(const std::string& path, const Arguments& args, bool* first_block) {
+    std::string text, why;
+    SummaryStatus result = SummaryStatus::bad_report;
+    try {
+        Summary summary;
+        result = summarise(path, args.options, &summary, &why);
+        if (result == SummaryStatus::ok || result == SummaryStatus::bad_samples)
+            text = printed(summary, args, first_block);
+    } catch (const std::bad_alloc&) {
+        result = SummaryStatus::bad_report;
+        why = "there is not enough memory to summarise '" + path + "'";
+    }
+    std::fputs(text.c_str(), stdout);
+    // Messages after the block they belong to, so that a terminal shows them in order.
+    std::fflush(stdout);
+    if (!why.empty()) std::fprintf(stderr, "psd-summary: %s\n", why.c_str());
+    return result == SummaryStatus::ok;
+}
+
+int run(int argc, char** argv) {
     Arguments args;
     const int early = parse_arguments(argc, argv, &args);
     if (early >= 0) return early;
@@ -150,39 +188,24 @@ int main(int argc, char** argv) {
     int status = 0;
     if (args.output == Output::csv) std::fputs(csv_header().c_str(), stdout);
     bool first_block = true;
-    for (const std::string& path : args.reports) {
-        Summary summary;
-        std::string why;
-        SummaryStatus result = SummaryStatus::bad_report;
-        try {
-            result = summarise(path, args.options, &summary, &why);
-        } catch (const std::bad_alloc&) {
-            why = "there is not enough memory to summarise '" + path + "'";
-        }
-        if (result != SummaryStatus::ok) status = 1;
-        if (result == SummaryStatus::ok || result == SummaryStatus::bad_samples) {
-            const double level = args.options.level;
-            switch (args.output) {
-                case Output::block:
-                    if (!first_block) std::fputs("\n", stdout);
-                    first_block = false;
-                    std::fputs(summary_block(summary, level).c_str(), stdout);
-                    break;
-                case Output::csv:
-                    std::fputs(csv_row(summary, level).c_str(), stdout);
-                    break;
-                case Output::plot_data:
-                    std::fputs(plot_data(summary, level).c_str(), stdout);
-                    break;
-            }
-        }
-        // Messages after the block they belong to, so that a terminal shows them in order.
-        std::fflush(stdout);
-        if (!why.empty()) std::fprintf(stderr, "psd-summary: %s\n", why.c_str());
-    }
+    for (const std::string& path : args.reports)
+        if (!summarise_one(path, args, &first_block)) status = 1;
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "psd-summary: the summary could not be written completely\n");
         return 1;
     }
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Outside any one report: the arguments, or a message too large to be made.
+        std::fflush(stdout);
+        std::fputs("psd-summary: there is not enough memory\n", stderr);
+        return 1;
+    }
 }
