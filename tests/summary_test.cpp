@@ -792,4 +792,16 @@ TEST(SummaryProgram, SaysWhenMemoryRunsOutInsteadOfAborting) {
 #endif
 }
 
+// The version is the project's, as CMake's project() gives it to psd too.
+TEST(SummaryProgram, PrintsItsVersionAndListsTheOptionInItsHelp) {
+    const std::string lists = read_file(std::string(PSD_SOURCE_DIR) + "/CMakeLists.txt");
+    std::smatch version;
+    ASSERT_TRUE(std::regex_search(lists, version, std::regex("project\\(psd VERSION ([0-9.]+)")));
+    TempDir dir;
+    std::string out;
+    EXPECT_EQ(run_summary(dir, "--version", &out), 0);
+    EXPECT_EQ(out, "psd-summary " + version[1].str() + "\n");
+    EXPECT_EQ(run_summary(dir, "--help", &out), 0);
+    EXPECT_NE(out.find("\n  --version "), std::string::npos) << out;
+}
 #endif

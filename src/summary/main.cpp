@@ -12,6 +12,11 @@
 #include "summary/summary.h"
 #include "summary/summary_text.h"
 
+// psd-summary --version prints the project's version, as psd --version does.
+#ifndef PSD_VERSION
+#define PSD_VERSION "unknown"
+#endif
+
 namespace {
 
 using namespace psd;
@@ -33,6 +38,7 @@ const char* const usage_text =
     "  --plot-data             what psd-plot draws: a line of gnuplot assignments, then the\n"
     "                          bins (one report only)\n"
     "  --help                  this text\n"
+    "  --version               the version of psd-summary\n"
     "\n"
     "Exit status: 0 when every report was summarised, 1 when any report or sample file could\n"
     "not be read, 2 on a mistake on the command line.\n";
@@ -116,6 +122,9 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
             options_done = true;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(usage_text, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::fputs("psd-summary " PSD_VERSION "\n", stdout);
             return 0;
         } else if (arg == "--no-samples") {
             args->options.use_samples = false;
