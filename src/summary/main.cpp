@@ -40,8 +40,13 @@ const char* const usage_text =
     "  --help                  this text\n"
     "  --version               the version of psd-summary\n"
     "\n"
+    "A report is refused when a band holds none of its bins (a slope band: fewer than 2) or\n"
+    "when it holds a density that is not a finite number. A figure that cannot be formed (Zn\n"
+    "of a constant current, Rn with sigma_I = 0, ...) is said to be not available, and its\n"
+    "CSV cell left empty.\n"
+    "\n"
     "Exit status: 0 when every report was summarised, 1 when any report or sample file could\n"
-    "not be read, 2 on a mistake on the command line.\n";
+    "not be read or summarised, 2 on a mistake on the command line.\n";
 
 enum class Output { block, csv, plot_data };
 
