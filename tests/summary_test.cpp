@@ -4,14 +4,21 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "format/report_file.h"
 #include "summary/quantiles.h"
 #include "summary/summary.h"
+#include "summary/summary_text.h"
 #include "test_support.h"
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
 
 using namespace psd;
 
@@ -21,6 +28,10 @@ const std::string header_n8 =
     "data file = cell.txt    hanning = 1    nb_section = 4     nbpoint_section = 8\n"
     "    frequency        PSD_v           PSD_i            Zn\n";
 const std::string data_line = "  1.000000e+00\t  1.000000e-10\t  1.000000e-18\t  1.000000e+04\n";
+// One section of 32 samples: 16 bins, enough for the default Rsn0 and slope bands.
+const std::string header_n32 =
+    "data file = cell.txt    hanning = 1    nb_section = 1     nbpoint_section = 32\n"
+    "    frequency        PSD_v           PSD_i            Zn\n";
 
 std::string lines(int count) {
     std::string text;
@@ -49,12 +60,93 @@ std::string power_law_report(int bins, double df, double a_v, double p_v, double
     return text;
 }
 
+// One line of a report: frequency in Hz, PSD_v, PSD_i and Zn.
+struct Bin {
+    double f, v, i, zn;
+};
+
+// count bins df apart with flat densities (PSD_v = 1e-10, PSD_i = 1e-18, Zn = 1e4).
+std::vector<Bin> flat_bins(int count, double df) {
+    std::vector<Bin> bins;
+    for (int k = 1; k <= count; ++k)
+        bins.push_back({k * df, 1e-10, 1e-18, 1e4});
+    return bins;
+}
+
+// A report of M = nb_section sections holding these bins (N = 2 x bins), every digit kept and
+// inf and nan as printf spells them.
+std::string report_of(long long nb_section, const std::vector<Bin>& bins) {
+    std::string text =
+        "data file = cell.txt    hanning = 1    nb_section = " + std::to_string(nb_section) +
+        "     nbpoint_section = " + std::to_string(2 * bins.size()) +
+        "\n    frequency        PSD_v           PSD_i            Zn\n";
+    for (const Bin& b : bins) {
+        char line[160];
+        std::snprintf(line, sizeof line, "%.17g\t%.17g\t%.17g\t%.17g\n", b.f, b.v, b.i, b.zn);
+        text += line;
+    }
+    return text;
+}
+
+// "FMIN:FMAX" as psd-summary takes it, an empty end open; "" leaves the band at its default.
+void set_band(const std::string& text, bool* has_band, double* low, double* high) {
+    *has_band = !text.empty();
+    if (text.empty()) return;
+    const std::size_t colon = text.find(':');
+    const std::string first = text.substr(0, colon), second = text.substr(colon + 1);
+    *low = first.empty() ? 0 : std::stod(first);
+    *high = second.empty() ? HUGE_VAL : std::stod(second);
+}
+
+SummaryOptions options_of(const std::string& band, const std::string& slope_band) {
+    SummaryOptions options;
+    options.use_samples = false;
+    set_band(band, &options.has_band, &options.band_low, &options.band_high);
+    set_band(slope_band, &options.has_slope_band, &options.slope_low, &options.slope_high);
+    return options;
+}
+
+// Whether text spells a number as one of words ("nan|inf" and the like) anywhere, in any case,
+// with or without a sign.
+bool spells(const std::string& text, const std::string& words) {
+    const std::regex word("(^|[^A-Za-z_])[-+]?(" + words + ")([^A-Za-z_]|$)", std::regex::icase);
+    return std::regex_search(text, word);
+}
+
+bool spells_nan_or_inf(const std::string& text) {
+    return spells(text, "nan|inf|infinity");
+}
+
+// The columns of a one-row CSV left empty, by the header's names (no field here is quoted).
+std::vector<std::string> empty_columns(const std::string& header, const std::string& row) {
+    auto split = [](const std::string& line) {
+        std::vector<std::string> fields(1);
+        for (char c : line.substr(0, line.find('\n'))) {
+            if (c == ',')
+                fields.emplace_back();
+            else
+                fields.back() += c;
+        }
+        return fields;
+    };
+    const std::vector<std::string> names = split(header), values = split(row);
+    std::vector<std::string> empty;
+    for (std::size_t c = 0; c < names.size(); ++c)
+        if (c >= values.size() || values[c].empty()) empty.push_back(names[c]);
+    return empty;
+}
+
 #ifndef _WIN32
-// Runs the built psd-summary with args in a POSIX shell; returns its exit status, output in *out.
-int run_summary(const TempDir& dir, const std::string& args, std::string* out) {
+// Runs the built psd-summary with args in a POSIX shell, after the shell command first if any;
+// returns its exit status, output in *out (standard error only when standard output goes to the
+// file stdout_to).
+int run_summary(const TempDir& dir, const std::string& args, std::string* out,
+                const std::string& stdout_to = "", const std::string& first = "") {
     const std::string output = dir.file("summary.out");
-    const std::string command =
-        std::string("'") + PSD_SUMMARY_EXE + "' " + args + " >'" + output + "' 2>&1";
+    const std::string command = (first.empty() ? "" : first + " && ") + "exec '" + PSD_SUMMARY_EXE +
+                                "' " + args +
+                                (stdout_to.empty() ? " >'" + output + "' 2>&1"
+                                                   : " >'" + stdout_to + "' 2>'" + output + "'");
     const int status = std::system(command.c_str());
     *out = read_file(output);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -232,7 +324,7 @@ TEST(Summary, RnAndParsevalOnWhiteNoiseOfKnownVariance) {
 
 TEST(Summary, SampleFileThatIsMissingShortOrMalformedIsReported) {
     TempDir dir;
-    write_file(dir.file("report.txt"), header_n8 + lines(4));  // needs 4 x 8 = 32 samples
+    write_file(dir.file("report.txt"), header_n32 + lines(16));  // needs 1 x 32 = 32 samples
     std::string short_file, malformed;
     for (int j = 0; j < 31; ++j)
         short_file += std::to_string(j) + " 1 2\n";
@@ -257,7 +349,7 @@ TEST(Summary, SampleFileThatIsMissingShortOrMalformedIsReported) {
                   SummaryStatus::bad_samples);
         EXPECT_NE(why.find(c.why), std::string::npos) << why;
         EXPECT_FALSE(s.has_samples);
-        EXPECT_EQ(s.report.frequency.size(), 4u);  // the report's own figures are still there
+        EXPECT_EQ(s.report.frequency.size(), 16u);  // the report's own figures are still there
     }
     // A byte order mark that an editor wrote is skipped, as psd skips it.
     write_file(dir.file("cell.txt"), "\xEF\xBB\xBF" + short_file + "31 1 2\n");
@@ -272,7 +364,7 @@ TEST(Summary, SampleFileThatIsMissingShortOrMalformedIsReported) {
 // One bad file among good ones: every good one is summarised, each bad one named, status 1.
 TEST(SummaryProgram, SummarisesTheGoodReportsAndFailsForTheBadOnes) {
     TempDir dir;
-    write_file(dir.file("good.txt"), header_n8 + lines(4));
+    write_file(dir.file("good.txt"), header_n32 + lines(16));
     write_file(dir.file("cut.txt"), header_n8 + lines(2));
     std::string out;
     EXPECT_EQ(run_summary(dir,
@@ -314,3 +406,402 @@ TEST(SummaryProgram, BundledExampleShowsItsParallelRCImpedance) {
     EXPECT_GT(s.rsn0 / s.rn, 1.5);
     EXPECT_NEAR(s.slope_zn.slope, -19.5, 1.0);
 }
+
+// A band that holds no bin of a report gives no figure at all, and a slope band of fewer than two
+// bins no slope: the report is refused with the range it covers, from which to choose another.
+// The plot draws no slope, so its summary does not depend on the slope band.
+TEST(Summary, RefusesABandThatHoldsNoBinOfTheReport) {
+    TempDir dir;
+    const std::string path = dir.file("r.txt");
+    write_file(path, report_of(4, flat_bins(16, 0.5)));  // 0.5 to 8 Hz
+    const std::string range = " of '" + path + "' (0.5 to 8 Hz)";
+    struct Case {
+        std::string band, slope_band;
+        std::string why;            // empty: summarised
+        bool refused_for_the_plot;  // a band the plot cannot do without
+    } cases[] = {
+        {"1000:2000", "", "--band 1000:2000 holds no bin" + range, true},
+        {":0.25", "", "--band 0:0.25 holds no bin" + range, true},
+        {"2.6:2.9", "", "--band 2.6:2.9 holds no bin" + range, true},
+        {"", "7.9:8", "--slope-band 7.9:8 holds fewer than 2 bins" + range, false},
+        {"", "100:", "--slope-band 100: holds fewer than 2 bins" + range, false},
+        // The default slope band starts at the top of the Rsn0 band and ends at 6.4 Hz.
+        {"7:8", "", "the default slope band, 8 to 6.4 Hz, is inverted for '" + path, false},
+        {"5.5:6", "", "the default slope band, 6 to 6.4 Hz, holds fewer than 2 bins" + range,
+         false},
+        {"1:3", "", "", false},
+        {"", "6:6.5", "", false},
+        {"7.9:", "1:2", "", false},
+    };
+    for (const Case& c : cases) {
+        for (bool slopes : {true, false}) {
+            SummaryOptions options = options_of(c.band, c.slope_band);
+            options.slopes = slopes;
+            const bool refused = !c.why.empty() && (slopes || c.refused_for_the_plot);
+            Summary s;
+            std::string why;
+            EXPECT_EQ(summarise(path, options, &s, &why),
+                      refused ? SummaryStatus::bad_band : SummaryStatus::ok)
+                << c.band << " " << c.slope_band << " " << slopes << ": " << why;
+            if (refused) {
+                EXPECT_NE(why.find(c.why), std::string::npos) << why;
+            }
+        }
+    }
+    // An open end is the report's last bin, never infinity.
+    Summary s;
+    std::string why;
+    ASSERT_EQ(summarise(path, options_of("7.9:", "1:"), &s, &why), SummaryStatus::ok) << why;
+    EXPECT_EQ(s.rsn0_low, 8);
+    EXPECT_EQ(s.rsn0_high, 8);
+    EXPECT_EQ(s.slope_low, 1);
+    EXPECT_EQ(s.slope_high, 8);
+}
+
+// A density that is not a finite number is no density psd computed: no figure can be trusted, and
+// the message leads to the line. Zn = inf where PSD_i = 0 (a constant current) and Zn = nan where
+// both are 0 are what psd writes for a correct record.
+TEST(Summary, RefusesADensityThatIsNotFiniteButKeepsTheZnOfAConstantCurrent) {
+    const double inf = HUGE_VAL, nan = std::nan("");
+    struct Case {
+        std::vector<Bin> changed;  // bins replaced, by frequency (bin k at k x 0.5 Hz)
+        std::string why;           // empty: summarised
+    } cases[] = {
+        {{{2.5, nan, 1e-18, nan}}, "PSD_v of bin 5 (2.5 Hz) is not a number"},
+        {{{1.5, 1e-10, inf, 0}}, "PSD_i of bin 3 (1.5 Hz) is infinite"},
+        {{{8, -inf, 1e-18, nan}}, "PSD_v of bin 16 (8 Hz) is infinite"},
+        {{{1, 1e-10, nan, nan}, {3.5, inf, 1e-18, inf}}, "PSD_i of bin 2 (1 Hz) is not a number"},
+        {{{1, 1e-10, 0, inf}, {1.5, 1e-10, 0, inf}}, ""},
+        {{{2, 0, 0, nan}}, ""},
+    };
+    TempDir dir;
+    const std::string path = dir.file("r.txt");
+    for (const Case& c : cases) {
+        std::vector<Bin> bins = flat_bins(16, 0.5);
+        for (const Bin& b : c.changed)
+            bins[static_cast<std::size_t>(b.f * 2) - 1] = b;
+        write_file(path, report_of(4, bins));
+        Summary s;
+        std::string why;
+        EXPECT_EQ(summarise(path, options_of("", ""), &s, &why),
+                  c.why.empty() ? SummaryStatus::ok : SummaryStatus::bad_report)
+            << c.why << why;
+        EXPECT_NE(why.find(c.why.empty() ? "" : "'" + path + "'"), std::string::npos) << why;
+        EXPECT_NE(why.find(c.why), std::string::npos) << why;
+    }
+}
+
+namespace {
+
+// 32 samples 1/16 s apart (the Nyquist frequency of flat_bins(16, 0.5)), voltage and current from
+// the sample's number; the last time stamp as given when not empty.
+std::string samples_of(const std::function<std::string(int)>& voltage,
+                       const std::function<std::string(int)>& current,
+                       const std::string& last_time = "") {
+    std::string text;
+    for (int j = 0; j < 32; ++j) {
+        const std::string time =
+            j == 31 && !last_time.empty() ? last_time : std::to_string(j / 16.0);
+        text += time + " " + voltage(j) + " " + current(j) + "\n";
+    }
+    return text;
+}
+
+std::string varying(int j) {
+    return std::to_string((j % 5) * 1e-3);
+}
+
+std::function<std::string(int)> constant(const char* value) {
+    return [value](int) { return std::string(value); };
+}
+
+// A report of one section, its sample file (none when empty), the slope band and level asked
+// for; the words the block must hold and the CSV columns it must leave empty, besides the sample
+// columns of a report summarised without its samples.
+struct FigureCase {
+    std::vector<Bin> bins;
+    std::string samples, slope_band;
+    double level;
+    std::vector<std::string> says, empty;
+};
+
+// Sample checks that cannot be formed: a constant current or voltage, a sample that is not a
+// number, a time stamp past the largest double.
+std::vector<FigureCase> sample_check_cases() {
+    std::vector<Bin> constant_current = flat_bins(16, 0.5);
+    for (Bin& b : constant_current)
+        b = {b.f, b.v, 0, HUGE_VAL};
+    auto nan_at_7 = [](int j) { return j == 7 ? std::string("nan") : varying(j); };
+    return {
+        {constant_current,
+         samples_of(varying, constant("1e-6")),
+         "",
+         0.95,
+         {"Rsn0               not available: no usable Zn in bins 2 to 6, 1 to 3 Hz",
+          "PSD_i            not available (fewer than 2 usable bins)",
+          "Rn               not available: the current is constant (sigma_V = 0.001422 V, "
+          "sigma_I = 0 A, section means removed)",
+          "Rsn0 / Rn        not available: no Rsn0",
+          "Parseval PSD_i   integrated 0 A^2, variance 0 A^2: ratio not available (the variance "
+          "is 0)"},
+         {"rsn0_ohm", "slope_psd_i_db_per_decade", "slope_psd_i_se", "slope_zn_db_per_decade",
+          "slope_zn_se", "rn_ohm", "rsn0_over_rn", "parseval_i"}},
+        {flat_bins(16, 0.5),
+         samples_of(varying, constant("1e-6")),
+         "",
+         0.95,
+         {"Rn               not available: the current is constant",
+          "Rsn0 / Rn        not available: no Rn"},
+         {"rn_ohm", "rsn0_over_rn", "parseval_i"}},
+        {flat_bins(16, 0.5),
+         samples_of(constant("0.5"), varying),
+         "",
+         0.95,
+         {"Rn               0 ohm", "Rsn0 / Rn        not available: Rn is 0",
+          ": ratio not available (the variance is 0)"},
+         {"rsn0_over_rn", "parseval_v"}},
+        {flat_bins(16, 0.5),
+         samples_of(nan_at_7, varying),
+         "",
+         0.95,
+         {"Rn               not available: the samples are not all finite numbers",
+          "Rsn0 / Rn        not available: no Rn",
+          "variance not available (the samples are not all finite numbers): ratio not available "
+          "(no variance)"},
+         {"rn_ohm", "rsn0_over_rn", "parseval_v"}},
+        {flat_bins(16, 0.5),
+         samples_of(varying, varying, "1e400"),
+         "",
+         0.95,
+         {"mean interval    not available: the time stamps do not give a finite mean interval"},
+         {"mean_interval_s", "interval_error_percent"}},
+    };
+}
+
+// Figures of the report alone: Zn near the largest double, frequencies whose logarithms are one,
+// a level whose lower tail's complement is 1.
+std::vector<FigureCase> report_figure_cases() {
+    std::vector<Bin> huge_zn = flat_bins(16, 0.5), close;
+    for (int k = 2; k <= 6; ++k)
+        huge_zn[k - 1].zn = 1.5e308;
+    for (int k = 0; k < 4; ++k)  // a unit in the last place apart
+        close.push_back({1e10 + k * std::ldexp(1.0, -19), 1e-10 * (k + 1), 1e-18, 1e4});
+    return {
+        {huge_zn, "", "", 0.95, {"Rsn0               1.5e+308 ohm"}, {}},
+        {close,
+         "",
+         "0:",
+         0.95,
+         {"PSD_v            not available (the bins' frequencies are too close together for a "
+          "line)"},
+         {"slope_psd_v_db_per_decade", "slope_psd_v_se", "slope_psd_i_db_per_decade",
+          "slope_psd_i_se", "slope_zn_db_per_decade", "slope_zn_se"}},
+        {flat_bins(16, 0.5),
+         "",
+         "",
+         1 - std::ldexp(1.0, -53),
+         {"PSD_v, PSD_i     not available (the level is too close to 0 or 1)",
+          "Zn               not available (the level is too close to 0 or 1)"},
+         {"density_factor_low", "density_factor_high", "zn_factor_low", "zn_factor_high"}},
+    };
+}
+
+}  // namespace
+
+// Every figure that cannot be formed from a correct report (or at a level too close to 1) is
+// given with the reason in the text and left empty in the CSV; neither ever spells nan or inf.
+TEST(SummaryText, GivesAReasonWhereAFigureCannotBeFormedAndLeavesItsCsvCellEmpty) {
+    const std::vector<std::string> sample_columns = {
+        "sample_file", "rn_ohm",    "rsn0_over_rn", "mean_interval_s", "interval_error_percent",
+        "parseval_v",  "parseval_i"};
+    std::vector<FigureCase> cases = sample_check_cases(), more = report_figure_cases();
+    cases.insert(cases.end(), more.begin(), more.end());
+    TempDir dir;
+    for (const FigureCase& c : cases) {
+        write_file(dir.file("r.txt"), report_of(1, c.bins));
+        write_file(dir.file("cell.txt"), c.samples);
+        SummaryOptions options = options_of("", c.slope_band);
+        options.level = c.level;
+        options.use_samples = !c.samples.empty();
+        Summary s;
+        std::string why;
+        ASSERT_EQ(summarise(dir.file("r.txt"), options, &s, &why), SummaryStatus::ok) << why;
+        const std::string block = summary_block(s, c.level), row = csv_row(s, c.level);
+        EXPECT_FALSE(spells_nan_or_inf(block)) << block;
+        EXPECT_FALSE(spells_nan_or_inf(row)) << row;
+        for (const std::string& words : c.says)
+            EXPECT_NE(block.find(words), std::string::npos) << words << "\n" << block;
+        std::vector<std::string> empty = c.empty, found = empty_columns(csv_header(), row);
+        if (c.samples.empty())
+            empty.insert(empty.end(), sample_columns.begin(), sample_columns.end());
+        std::sort(empty.begin(), empty.end());
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(found, empty) << block << row;
+    }
+}
+
+// psd-plot draws the bins it can and leaves the others out, as before; on its line of
+// assignments NaN is the word for a figure not available, and inf never appears there.
+TEST(SummaryText, PlotDataKeepsEveryBinAndSaysNaNForAFigureNotAvailable) {
+    std::vector<Bin> bins = flat_bins(8, 0.125);  // 8 bins: the default slope band holds one
+    for (Bin& b : bins)
+        b = {b.f, b.v, 0, HUGE_VAL};
+    TempDir dir;
+    write_file(dir.file("r.txt"), report_of(4, bins));
+    SummaryOptions options = options_of("", "");
+    options.slopes = false;
+    Summary s;
+    std::string why;
+    ASSERT_EQ(summarise(dir.file("r.txt"), options, &s, &why), SummaryStatus::ok) << why;
+    const std::string data = plot_data(s, 0.95);
+    const std::string assignments = data.substr(0, data.find('\n'));
+    EXPECT_FALSE(spells(assignments.substr(0, assignments.find("title")), "inf|infinity"))
+        << assignments;
+    EXPECT_NE(assignments.find("rsn0 = NaN;"), std::string::npos) << assignments;
+    EXPECT_NE(assignments.find("bins = 8; usable_v = 8; usable_i = 0; usable_zn = 0"),
+              std::string::npos);
+    EXPECT_NE(data.find("\n0.125 1e-10 0 inf\n"), std::string::npos) << data;
+    EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), 9);
+}
+
+// 2M degrees of freedom of M sections up to the largest nb_section a header holds, 2^31 - 1:
+// formed in 32 bits they would overflow from M = 2^30 on.
+TEST(SummaryText, CountsTheDegreesOfFreedomOfAnyHeaderWithoutOverflow) {
+    struct Case {
+        long long nb_section;
+        std::string dof, samples;  // 2M, and M x N with N = 32
+    } cases[] = {
+        {1, "2", "32"},
+        {1 << 30, "2147483648", "34359738368"},
+        {2147483647, "4294967294", "68719476704"},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        write_file(dir.file("r.txt"), report_of(c.nb_section, flat_bins(16, 0.5)));
+        Summary s;
+        std::string why;
+        ASSERT_EQ(summarise(dir.file("r.txt"), options_of("", ""), &s, &why), SummaryStatus::ok)
+            << why;
+        const std::string block = summary_block(s, 0.95);
+        EXPECT_NE(block.find("(" + c.samples + " samples in all)"), std::string::npos) << block;
+        EXPECT_NE(block.find("(chi-squared, " + c.dof + " degrees of freedom)"), std::string::npos)
+            << block;
+        EXPECT_NE(block.find("(F(" + c.dof + ", " + c.dof + "), "), std::string::npos) << block;
+        EXPECT_FALSE(spells_nan_or_inf(block + csv_row(s, 0.95))) << block;
+    }
+}
+
+#ifndef _WIN32
+namespace {
+
+// The number of summary blocks in psd-summary's output.
+std::ptrdiff_t blocks_in(const std::string& out) {
+    std::ptrdiff_t count = 0;
+    for (std::size_t at = out.find("\n  Rsn0 "); at != std::string::npos;
+         at = out.find("\n  Rsn0 ", at + 1))
+        ++count;
+    return count;
+}
+
+}  // namespace
+
+// What psd-summary cannot summarise fails that report (status 1) and the others are still
+// summarised; a level it cannot compute factors for is a mistake on the command line (status 2).
+TEST(SummaryProgram, RefusesWhatItCannotSummariseAndGoesOnWithTheOtherReports) {
+    TempDir dir;
+    std::vector<Bin> damaged = flat_bins(16, 0.5);
+    damaged[4].v = std::nan("");
+    write_file(dir.file("narrow.txt"), report_of(4, flat_bins(16, 0.5)));  // 0.5 to 8 Hz
+    write_file(dir.file("wide.txt"), report_of(4, flat_bins(64, 10)));     // 10 to 640 Hz
+    write_file(dir.file("damaged.txt"), report_of(4, damaged));
+    const std::string narrow = "'" + dir.file("narrow.txt") + "'",
+                      wide = "'" + dir.file("wide.txt") + "'";
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string says;
+        std::ptrdiff_t blocks;
+    } cases[] = {
+        {"--band 100:200 " + narrow + " " + wide, 1,
+         "--band 100:200 holds no bin of " + narrow + " (0.5 to 8 Hz)", 1},
+        {"'" + dir.file("damaged.txt") + "' " + wide, 1, "PSD_v of bin 5 (2.5 Hz) is not a number",
+         1},
+        {"--slope-band 7.9:8 " + narrow, 1, "--slope-band 7.9:8 holds fewer than 2 bins", 0},
+        {"--level 1e-300 " + narrow, 2, "--level 1e-300 is too close to 0", 0},
+        {"--level 5e-324 " + narrow, 2, "--level 5e-324 is too close to 0", 0},
+        {"--level 0.9999999999999999 " + narrow, 2, "--level 0.9999999999999999 is too close to 1",
+         0},
+        {"--level 0.99999999999999999 " + narrow, 2, "between 0 and 1", 0},
+        {"--level 1e-15 " + narrow, 0, "", 1},
+        {"--level 0.9999999999999998 " + narrow, 0, "", 1},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        EXPECT_EQ(run_summary(dir, "--no-samples " + c.arguments, &out), c.status) << c.arguments;
+        EXPECT_NE(out.find(c.says), std::string::npos) << out;
+        EXPECT_EQ(blocks_in(out), c.blocks) << out;
+        EXPECT_FALSE(spells_nan_or_inf(out)) << out;
+    }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define PSD_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PSD_ASAN 1
+#endif
+#endif
+
+// A report of 2^19 bins needs some 30 MiB to be read and as much again for its plot data. Under
+// address space limits 8 MiB apart, from one too small to read the report up to the first that
+// fits all (a larger one fits too), every run either gives its whole output or says that memory
+// ran out, in each output form. The limit is set in the shell that starts psd-summary: the
+// test's own process needs more.
+TEST(SummaryProgram, SaysWhenMemoryRunsOutInsteadOfAborting) {
+#ifdef PSD_ASAN
+    GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
+#else
+    TempDir dir;
+    std::string report =
+        "data file = cell.txt    hanning = 1    nb_section = 1     nbpoint_section = 1048576\n"
+        "    frequency        PSD_v           PSD_i            Zn\n";
+    report.reserve(62u << 19);
+    for (int k = 1; k <= 1 << 19; ++k) {
+        char line[80];
+        std::snprintf(line, sizeof line, "%14.6e\t  1.000000e-10\t  1.000000e-18\t  1.000000e+04\n",
+                      k * 1e-3);
+        report += line;
+    }
+    write_file(dir.file("big.txt"), report);
+    for (const char* form : {"--plot-data", "--csv", ""}) {
+        int status = 1;
+        for (int kib = 16 << 10; status != 0 && kib <= 128 << 10; kib += 8 << 10) {
+            std::string out;
+            status =
+                run_summary(dir, std::string(form) + " --no-samples '" + dir.file("big.txt") + "'",
+                            &out, "/dev/null", "ulimit -v " + std::to_string(kib));
+            const bool ran_out = out.find("not enough memory") != std::string::npos;
+            EXPECT_TRUE(status == 0 || (status == 1 && ran_out))
+                << form << " " << kib << " KiB: " << status << " " << out;
+            if (kib == 16 << 10) {
+                EXPECT_TRUE(ran_out) << out;
+            }
+        }
+        EXPECT_EQ(status, 0) << form;
+    }
+#endif
+}
+
+// The version is the project's, as CMake's project() gives it to psd too.
+TEST(SummaryProgram, PrintsItsVersionAndListsTheOptionInItsHelp) {
+    const std::string lists = read_file(std::string(PSD_SOURCE_DIR) + "/CMakeLists.txt");
+    std::smatch version;
+    ASSERT_TRUE(std::regex_search(lists, version, std::regex("project\\(psd VERSION ([0-9.]+)")));
+    TempDir dir;
+    std::string out;
+    EXPECT_EQ(run_summary(dir, "--version", &out), 0);
+    EXPECT_EQ(out, "psd-summary " + version[1].str() + "\n");
+    EXPECT_EQ(run_summary(dir, "--help", &out), 0);
+    EXPECT_NE(out.find("\n  --version "), std::string::npos) << out;
+}
+#endif

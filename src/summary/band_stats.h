@@ -19,14 +19,16 @@ struct BinRange {
 BinRange bins_in_band(const double* frequency, std::size_t count, double f_low, double f_high);
 
 // Mean of the finite, positive values[first..last); *used says how many entered it. Returns NaN
-// when none did.
+// when none did; finite otherwise, even where the sum of the values would not be.
 // REQUIRES: range within values; used not null.
 double mean_of_usable(const double* values, BinRange range, std::size_t* used);
 
 struct SlopeFit {
     std::size_t points = 0;  // usable bins in the band
-    double slope = 0;        // dB per decade; NaN with fewer than 2 points
-    double std_error = 0;    // the fit's standard error of the slope; NaN with fewer than 3
+    double slope = 0;        // dB per decade; NaN with fewer than 2 points or when no line can be
+                       // fitted (their frequencies too close together to tell their logarithms)
+    double std_error = 0;  // the fit's standard error of the slope; NaN with fewer than 3 points
+                           // or without a slope
 };
 
 // Least-squares line of y = db_per_log10 * log10(value) against log10(frequency) over the usable

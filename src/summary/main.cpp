@@ -8,8 +8,14 @@
 #include <vector>
 
 #include "format/decimal.h"
+#include "summary/quantiles.h"
 #include "summary/summary.h"
 #include "summary/summary_text.h"
+
+// psd-summary --version prints the project's version, as psd --version does.
+#ifndef PSD_VERSION
+#define PSD_VERSION "unknown"
+#endif
 
 namespace {
 
@@ -32,9 +38,15 @@ const char* const usage_text =
     "  --plot-data             what psd-plot draws: a line of gnuplot assignments, then the\n"
     "                          bins (one report only)\n"
     "  --help                  this text\n"
+    "  --version               the version of psd-summary\n"
+    "\n"
+    "A report is refused when a band holds none of its bins (a slope band: fewer than 2) or\n"
+    "when it holds a density that is not a finite number. A figure that cannot be formed (Zn\n"
+    "of a constant current, Rn with sigma_I = 0, ...) is said to be not available, and its\n"
+    "CSV cell left empty.\n"
     "\n"
     "Exit status: 0 when every report was summarised, 1 when any report or sample file could\n"
-    "not be read, 2 on a mistake on the command line.\n";
+    "not be read or summarised, 2 on a mistake on the command line.\n";
 
 enum class Output { block, csv, plot_data };
 
@@ -67,6 +79,35 @@ bool parse_band(const std::string& text, double* low, double* high) {
     return *low >= 0 && *low < *high;
 }
 
+// One of the options that take a value. Returns -1 when it is good, else the exit status.
+int take_value(const std::string& option, const std::string& value, SummaryOptions* o) {
+    const bool band = option == "--band";
+    if (band || option == "--slope-band") {
+        const bool good =
+            band ? (o->has_band = parse_band(value, &o->band_low, &o->band_high))
+                 : (o->has_slope_band = parse_band(value, &o->slope_low, &o->slope_high));
+        if (!good)
+            return usage_error(option + " wants FMIN:FMAX in Hz, 0 <= FMIN < FMAX, not '" + value +
+                               "'");
+    } else if (option == "--level") {
+        double level = 0;
+        if (!parse_number(value, &level) || !(level > 0 && level < 1))
+            return usage_error(
+                "--level wants a probability between 0 and 1 (0.95 for 95 %), not '" + value + "'");
+        // Closer to 0 both tails of the interval are 1/2 in double precision; closer to 1 a
+        // tail's complement is 1, whose quantile is infinite.
+        if (!level_gives_factors(level))
+            return usage_error("--level " + value + " is too close to " +
+                               (level < 0.5 ? "0" : "1") +
+                               " for the confidence factors to be computed (0.95 for 95 %)");
+        o->level = level;
+    } else {
+        o->samples = value;
+        if (o->samples.empty()) return usage_error("--samples needs a file name");
+    }
+    return -1;
+}
+
 // Returns -1 when the arguments are good, else the exit status to end with.
 int parse_arguments(int argc, char** argv, Arguments* args) {
     bool options_done = false;
@@ -79,34 +120,17 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
         const bool takes_value =
             arg == "--band" || arg == "--slope-band" || arg == "--level" || arg == "--samples";
         if (takes_value && i + 1 >= argc) return usage_error(arg + " needs a value");
-        if (arg == "--") {
+        if (takes_value) {
+            const int status = take_value(arg, argv[++i], &args->options);
+            if (status >= 0) return status;
+        } else if (arg == "--") {
             options_done = true;
         } else if (arg == "--help" || arg == "-h") {
             std::fputs(usage_text, stdout);
             return 0;
-        } else if (arg == "--band") {
-            SummaryOptions& o = args->options;
-            o.has_band = parse_band(argv[++i], &o.band_low, &o.band_high);
-            if (!o.has_band)
-                return usage_error("--band wants FMIN:FMAX in Hz, 0 <= FMIN < FMAX, not '" +
-                                   std::string(argv[i]) + "'");
-        } else if (arg == "--slope-band") {
-            SummaryOptions& o = args->options;
-            o.has_slope_band = parse_band(argv[++i], &o.slope_low, &o.slope_high);
-            if (!o.has_slope_band)
-                return usage_error("--slope-band wants FMIN:FMAX in Hz, 0 <= FMIN < FMAX, not '" +
-                                   std::string(argv[i]) + "'");
-        } else if (arg == "--level") {
-            double level = 0;
-            if (!parse_number(argv[++i], &level) || !(level > 0 && level < 1))
-                return usage_error(
-                    "--level wants a probability between 0 and 1 (0.95 for 95 %), "
-                    "not '" +
-                    std::string(argv[i]) + "'");
-            args->options.level = level;
-        } else if (arg == "--samples") {
-            args->options.samples = argv[++i];
-            if (args->options.samples.empty()) return usage_error("--samples needs a file name");
+        } else if (arg == "--version") {
+            std::fputs("psd-summary " PSD_VERSION "\n", stdout);
+            return 0;
         } else if (arg == "--no-samples") {
             args->options.use_samples = false;
         } else if (arg == "--csv") {
@@ -122,14 +146,55 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
         return usage_error("--plot-data draws one report; give one REPORT");
     if (!args->options.samples.empty() && args->reports.size() > 1)
         return usage_error("--samples names the sample file of one report; give one REPORT");
-    // The plot needs only what the report itself holds.
-    if (args->output == Output::plot_data) args->options.use_samples = false;
+    // The plot needs only what the report itself holds, and draws no slope.
+    if (args->output == Output::plot_data) {
+        args->options.use_samples = false;
+        args->options.slopes = false;
+    }
     return -1;
 }
 
-}  // namespace
+// The summary in the form asked for; blocks after the first are set apart by a blank line.
+std::string printed(const Summary& summary, const Arguments& args, bool* first_block) {
+    const double level = args.options.level;
+    switch (args.output) {
+        case Output::block: {
+            const std::string gap = *first_block ? "" : "\n";
+            std::string block = gap + summary_block(summary, level);
+            *first_block = false;
+            return block;
+        }
+        case Output::csv:
+            return csv_row(summary, level);
+        case Output::plot_data:
+            return plot_data(summary, level);
+    }
+    return "";
+}
 
-int main(int argc, char** argv) {
+// Summarises the report at path and prints it with any message about it; returns whether it was
+// summarised completely. Running out of memory, in the reading or in the printing, fails this
+// report alone: what is printed is whole or nothing.
+bool summarise_one(const std::string& path, const Arguments& args, bool* first_block) {
+    std::string text, why;
+    SummaryStatus result = SummaryStatus::bad_report;
+    try {
+        Summary summary;
+        result = summarise(path, args.options, &summary, &why);
+        if (result == SummaryStatus::ok || result == SummaryStatus::bad_samples)
+            text = printed(summary, args, first_block);
+    } catch (const std::bad_alloc&) {
+        result = SummaryStatus::bad_report;
+        why = "there is not enough memory to summarise '" + path + "'";
+    }
+    std::fputs(text.c_str(), stdout);
+    // Messages after the block they belong to, so that a terminal shows them in order.
+    std::fflush(stdout);
+    if (!why.empty()) std::fprintf(stderr, "psd-summary: %s\n", why.c_str());
+    return result == SummaryStatus::ok;
+}
+
+int run(int argc, char** argv) {
     Arguments args;
     const int early = parse_arguments(argc, argv, &args);
     if (early >= 0) return early;
@@ -137,39 +202,24 @@ int main(int argc, char** argv) {
     int status = 0;
     if (args.output == Output::csv) std::fputs(csv_header().c_str(), stdout);
     bool first_block = true;
-    for (const std::string& path : args.reports) {
-        Summary summary;
-        std::string why;
-        SummaryStatus result = SummaryStatus::bad_report;
-        try {
-            result = summarise(path, args.options, &summary, &why);
-        } catch (const std::bad_alloc&) {
-            why = "there is not enough memory to summarise '" + path + "'";
-        }
-        if (result != SummaryStatus::ok) status = 1;
-        if (result != SummaryStatus::bad_report) {
-            const double level = args.options.level;
-            switch (args.output) {
-                case Output::block:
-                    if (!first_block) std::fputs("\n", stdout);
-                    first_block = false;
-                    std::fputs(summary_block(summary, level).c_str(), stdout);
-                    break;
-                case Output::csv:
-                    std::fputs(csv_row(summary, level).c_str(), stdout);
-                    break;
-                case Output::plot_data:
-                    std::fputs(plot_data(summary, level).c_str(), stdout);
-                    break;
-            }
-        }
-        // Messages after the block they belong to, so that a terminal shows them in order.
-        std::fflush(stdout);
-        if (!why.empty()) std::fprintf(stderr, "psd-summary: %s\n", why.c_str());
-    }
+    for (const std::string& path : args.reports)
+        if (!summarise_one(path, args, &first_block)) status = 1;
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "psd-summary: the summary could not be written completely\n");
         return 1;
     }
     return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        // Outside any one report: the arguments, or a message too large to be made.
+        std::fflush(stdout);
+        std::fputs("psd-summary: there is not enough memory\n", stderr);
+        return 1;
+    }
 }

@@ -3,6 +3,7 @@
 #include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/distributions/fisher_f.hpp>
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 namespace psd {
@@ -38,9 +39,10 @@ double fisher_f_quantile(double dof_numerator, double dof_denominator, double p)
 }
 
 bool confidence_factors(int nb_section, double level, ConfidenceFactors* factors) {
-    if (!valid_probability(level) || nb_section < 1) return false;
-    const double dof = 2.0 * nb_section;
     const double tail = (1 - level) / 2;
+    if (!valid_probability(level) || nb_section < 1 || !(tail < 1 - tail && 1 - tail < 1))
+        return false;
+    const double dof = 2.0 * nb_section;
     // estimate / true ~ chi2(dof) / dof, so the true value lies between estimate * dof / upper
     // quantile and estimate * dof / lower quantile.
     factors->density_low = dof / chi_squared_quantile(dof, 1 - tail);
@@ -50,6 +52,12 @@ bool confidence_factors(int nb_section, double level, ConfidenceFactors* factors
     factors->zn_high = 1 / std::sqrt(fisher_f_quantile(dof, dof, tail));
     return std::isfinite(factors->density_low) && std::isfinite(factors->density_high) &&
            std::isfinite(factors->zn_low) && std::isfinite(factors->zn_high);
+}
+
+bool level_gives_factors(double level) {
+    ConfidenceFactors factors;
+    return confidence_factors(1, level, &factors) &&
+           confidence_factors(std::numeric_limits<std::int32_t>::max(), level, &factors);
 }
 
 }  // namespace psd

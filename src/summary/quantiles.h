@@ -15,9 +15,14 @@ struct ConfidenceFactors {
 };
 
 // The factors of the two-sided interval holding the true value with probability level, for a
-// report averaging nb_section sections. Returns false when level is not in (0, 1) or
-// nb_section < 1.
+// report averaging nb_section sections. Returns false when level is not in (0, 1), nb_section < 1
+// or any factor is not a finite number: a level so close to 0 that its two tails are both 1/2 in
+// double precision, or so close to 1 that a tail's complement is 1.
 bool confidence_factors(int nb_section, double level, ConfidenceFactors* factors);
+
+// Whether confidence_factors succeeds at level for every nb_section a report can hold (1 to
+// 2^31 - 1); the factors are checked at both ends, the widest and the narrowest.
+bool level_gives_factors(double level);
 
 // Quantiles (inverse distribution functions) at probability p in (0, 1); NaN outside the domain.
 double chi_squared_quantile(double degrees_of_freedom, double p);

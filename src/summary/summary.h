@@ -22,6 +22,9 @@ struct SummaryOptions {
     double slope_low = 0, slope_high = 0;
     double level = 0.95;
     bool use_samples = true;
+    // Whether the slopes are wanted (the plot draws none): without them the slope band is not
+    // checked either.
+    bool slopes = true;
     std::string samples;  // the sample file to use; empty: the one the report names
 };
 
@@ -30,32 +33,40 @@ struct Summary {
     ReportData report;
     double deltat = 0;  // from the report's Nyquist frequency
 
-    BinRange rsn0_bins;
+    // A figure that is not a finite number below is not available: the printed forms say why.
+    BinRange rsn0_bins;                  // empty only by default, in a report of one bin
     std::size_t rsn0_used = 0;           // usable Zn values that entered Rsn0
-    double rsn0_low = 0, rsn0_high = 0;  // the band asked for, Hz
+    double rsn0_low = 0, rsn0_high = 0;  // the first and last bin's frequencies, Hz
     double rsn0 = 0;                     // ohm; NaN when no bin was usable
 
-    double slope_low = 0, slope_high = 0;  // Hz
+    // With the slopes, at least 2 bins.
+    BinRange slope_bins;
+    double slope_low = 0, slope_high = 0;  // the first and last bin's frequencies, Hz
     SlopeFit slope_v, slope_i, slope_zn;
 
-    ConfidenceFactors factors;
+    ConfidenceFactors factors;  // all four finite, or all four NaN
 
     // Sample file checks, when has_samples.
     bool has_samples = false;
     std::string samples_path;
     SampleStats samples;
-    double rn = 0;          // ohm
-    double parseval_v = 0;  // integrated PSD_v / variance of the voltage
+    double rn = 0;  // ohm
+    double rsn0_over_rn = 0;
+    double integrated_v = 0, integrated_i = 0;  // PSD_v and PSD_i over frequency, V^2 and A^2
+    double parseval_v = 0;                      // integrated_v / variance of the voltage
     double parseval_i = 0;
     double interval_error = 0;      // mean interval / report's interval - 1
     bool interval_flagged = false;  // off by more than 0.1 %, enough to matter in a fit
     bool samples_mismatch = false;  // the file's first interval does not give the report's bins
 };
 
-enum class SummaryStatus { ok, bad_report, bad_samples };
+// bad_report: the report cannot be read, or holds a density that is not a finite number.
+// bad_band: a band asked for (or the default slope band) holds too few of its bins.
+// bad_samples: the report's figures are there, the sample checks are not.
+enum class SummaryStatus { ok, bad_report, bad_band, bad_samples };
 
-// Summarises the report at report_path. On bad_report nothing but report_path is set; on
-// bad_samples everything but the sample checks is. *why then names the file and the problem.
+// Summarises the report at report_path. Only ok and bad_samples give a summary to print; on
+// failure *why names the file and the problem.
 // REQUIRES: options.level in (0, 1); summary and why not null.
 SummaryStatus summarise(const std::string& report_path, const SummaryOptions& options,
                         Summary* summary, std::string* why);

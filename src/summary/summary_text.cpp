@@ -2,32 +2,35 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdarg>
-#include <cstdio>
 #include <iterator>
+
+#include "summary/text_format.h"
 
 namespace psd {
 
 namespace {
 
-std::string format(const char* pattern, ...) {
-    char text[512];
-    va_list args;
-    va_start(args, pattern);
-    std::vsnprintf(text, sizeof text, pattern, args);
-    va_end(args);
-    return text;
-}
-
-// 4 significant digits: more than any of these estimates can claim.
-std::string number(double value) {
-    return format("%.4g", value);
+// A quantity with its unit, or why it is not available.
+std::string quantity(double value, const char* unit, const std::string& why) {
+    return std::isfinite(value) ? number(value) + " " + unit : "not available (" + why + ")";
 }
 
 std::string slope_text(const SlopeFit& fit) {
     if (fit.points < 2) return "not available (fewer than 2 usable bins)";
-    if (std::isnan(fit.std_error)) return format("%.2f (2 bins: no standard error)", fit.slope);
+    if (std::isnan(fit.slope))
+        return "not available (the bins' frequencies are too close together for a line)";
+    if (std::isnan(fit.std_error))
+        return format("%.2f (%s)", fit.slope,
+                      fit.points < 3 ? "2 bins: no standard error" : "no standard error");
     return format("%.2f +/- %.2f", fit.slope, fit.std_error);
+}
+
+// The factors of one bin's interval and the law they come from. The summary holds all four
+// factors or none.
+std::string factors_text(double low, double high, const std::string& law) {
+    if (!std::isfinite(low) || !std::isfinite(high))
+        return "not available (the level is too close to 0 or 1)";
+    return format("x%.3g to x%.3g (", low, high) + law + ")";
 }
 
 std::string window_text(int hanning) {
@@ -44,18 +47,15 @@ std::string csv_text(const std::string& text) {
     return quoted + "\"";
 }
 
-// Full precision for tables: a spreadsheet reads it back to the same double.
+// Full precision for tables: a spreadsheet reads it back to the same double. A figure that is
+// not a finite number is not available, as the text says, and its cell is empty.
 std::string csv_number(double value) {
-    return std::isnan(value) ? std::string() : format("%.9g", value);
+    return std::isfinite(value) ? format("%.9g", value) : std::string();
 }
 
 std::string level_percent(double level) {
     return format("%g %%", level * 100);
 }
-
-}  // namespace
-
-namespace {
 
 // The report's parameters: file, window, sections, interval and band.
 std::string parameters_text(const Summary& s) {
@@ -75,74 +75,127 @@ std::string parameters_text(const Summary& s) {
     return out;
 }
 
+std::string rsn0_text(const Summary& s) {
+    const BinRange& b = s.rsn0_bins;
+    const std::string band = b.first < b.last
+                                 ? format("bins %zu to %zu, %s to %s Hz", b.first + 1, b.last,
+                                          number(s.rsn0_low).c_str(), number(s.rsn0_high).c_str())
+                                 : std::string("bins 2 to 6, which the report does not have");
+    if (!std::isfinite(s.rsn0))
+        return "  Rsn0               not available: no usable Zn in " + band + "\n";
+    return "  Rsn0               " + number(s.rsn0) + " ohm: mean of Zn over " + band +
+           (s.rsn0_used < b.last - b.first ? format(" (%zu usable)", s.rsn0_used) : "") + "\n";
+}
+
 // The figures read off the spectrum: Rsn0, the slopes and the confidence factors of a bin.
 std::string spectrum_text(const Summary& s, double level) {
-    const ReportData& r = s.report;
-    std::string out;
-    const BinRange& b = s.rsn0_bins;
-    std::string band =
-        b.first < b.last
-            ? format("bins %zu to %zu, %s to %s Hz", b.first + 1, b.last,
-                     number(r.frequency[b.first]).c_str(), number(r.frequency[b.last - 1]).c_str())
-            : format("no bin in %s to %s Hz", number(s.rsn0_low).c_str(),
-                     number(s.rsn0_high).c_str());
-    if (s.rsn0_used > 0)
-        out += "  Rsn0               " + number(s.rsn0) + " ohm: mean of Zn over " + band +
-               (s.rsn0_used < b.last - b.first ? format(" (%zu usable)", s.rsn0_used) : "") + "\n";
-    else
-        out += "  Rsn0               not available: no usable Zn in " + band + "\n";
-
+    std::string out = rsn0_text(s);
     out += format(
         "  slopes, dB/decade  least squares on the log-log spectrum, %s to %s Hz "
         "(%zu bins)\n",
         number(s.slope_low).c_str(), number(s.slope_high).c_str(),
-        std::max(s.slope_v.points, s.slope_i.points));
+        s.slope_bins.last - s.slope_bins.first);
     out += "    PSD_v            " + slope_text(s.slope_v) + "\n";
     out += "    PSD_i            " + slope_text(s.slope_i) + "\n";
     out += "    Zn               " + slope_text(s.slope_zn) + " (20 log10 Zn)\n";
 
-    const int dof = 2 * r.header.nb_section;
+    // 2M in 64 bits: M may be as large as 2^31 - 1.
+    const long long dof = 2 * static_cast<long long>(s.report.header.nb_section);
+    const ConfidenceFactors& k = s.factors;
     out += "  " + level_percent(level) +
            " confidence: the true value of one bin lies within these factors of the report's\n";
-    out += format("    PSD_v, PSD_i     x%.3g to x%.3g (chi-squared, %d degrees of freedom)\n",
-                  s.factors.density_low, s.factors.density_high, dof);
-    out += format(
-        "    Zn               x%.3g to x%.3g (F(%d, %d), assuming uncorrelated voltage "
-        "and current)\n",
-        s.factors.zn_low, s.factors.zn_high, dof, dof);
+    out += "    PSD_v, PSD_i     " +
+           factors_text(k.density_low, k.density_high,
+                        format("chi-squared, %lld degrees of freedom", dof)) +
+           "\n";
+    out +=
+        "    Zn               " +
+        factors_text(k.zn_low, k.zn_high,
+                     format("F(%lld, %lld), assuming uncorrelated voltage and current", dof, dof)) +
+        "\n";
     return out;
+}
+
+// Rn with the standard deviations it comes from, or why it cannot be formed.
+std::string rn_text(const Summary& s) {
+    const SampleStats& m = s.samples;
+    if (!std::isfinite(m.variance_v) || !std::isfinite(m.variance_i))
+        return "not available: the samples are not all finite numbers";
+    const std::string sigmas = " (sigma_V = " + number(std::sqrt(m.variance_v)) +
+                               " V, sigma_I = " + number(std::sqrt(m.variance_i)) +
+                               " A, section means removed)";
+    if (std::isfinite(s.rn)) return number(s.rn) + " ohm" + sigmas;
+    if (m.variance_i == 0)
+        return std::string("not available: ") +
+               (m.variance_v == 0 ? "the voltage and the current are both constant"
+                                  : "the current is constant") +
+               sigmas;
+    return "not available: sigma_V / sigma_I is too large for a double" + sigmas;
+}
+
+std::string rsn0_over_rn_text(const Summary& s) {
+    if (std::isfinite(s.rsn0_over_rn)) return number(s.rsn0_over_rn);
+    if (!std::isfinite(s.rsn0)) return "not available: no Rsn0";
+    if (!std::isfinite(s.rn)) return "not available: no Rn";
+    return s.rn == 0 ? "not available: Rn is 0" : "not available: too large for a double";
+}
+
+// The mean interval of the samples used against the first, with a warning when they differ.
+std::string interval_text(const Summary& s) {
+    const SampleStats& m = s.samples;
+    if (!std::isfinite(m.mean_interval))
+        return "    mean interval    not available: the time stamps do not give a finite mean "
+               "interval\n";
+    const double percent = s.interval_error * 100;
+    std::string out =
+        "    mean interval    " + number(m.mean_interval) + " s against " +
+        number(m.first_interval) + " s from the first two time stamps (" +
+        (std::isfinite(percent) ? format("%+.3f %%", std::fabs(percent) < 5e-4 ? 0.0 : percent)
+                                : std::string("too far apart to compare")) +
+        ")\n";
+    if (s.interval_flagged && std::isfinite(percent))
+        out += format(
+            "    warning          the sampling is not uniform: the report's frequencies "
+            "are %.3g %% too %s\n",
+            std::fabs(percent), percent > 0 ? "high" : "low");
+    else if (s.interval_flagged)
+        out += "    warning          the sampling is not uniform\n";
+    return out;
+}
+
+// Why Parseval's ratio of one channel cannot be formed.
+std::string parseval_reason(double integrated, double variance) {
+    if (variance == 0) return "the variance is 0";
+    if (!std::isfinite(variance)) return "no variance";
+    return std::isfinite(integrated) ? "too large for a double" : "no integral";
+}
+
+// Parseval's check of one channel: the density integrated over frequency against the variance.
+std::string parseval_text(const char* channel, const char* unit, double integrated, double variance,
+                          double ratio) {
+    return format("    Parseval %s   integrated ", channel) +
+           quantity(integrated, unit, "the sum is too large for a double") + ", variance " +
+           quantity(variance, unit, "the samples are not all finite numbers") + ": ratio " +
+           (std::isfinite(ratio)
+                ? format("%.4f", ratio)
+                : "not available (" + parseval_reason(integrated, variance) + ")") +
+           "\n";
 }
 
 // The checks against the sample file: Rn, the mean interval and Parseval's.
 std::string samples_text(const Summary& s) {
     const SampleStats& m = s.samples;
-    std::string out =
-        format("  sample file        %s, first %lld samples\n", s.samples_path.c_str(), m.samples);
+    std::string out = format("  sample file        %s, first %lld samples\n",
+                             s.samples_path.c_str(), static_cast<long long>(m.samples));
     if (s.samples_mismatch)
         out +=
             "    warning          its first two time stamps do not give the report's "
             "frequencies: is it the file the report was made from?\n";
-    out += "    Rn               " + number(s.rn) +
-           " ohm (sigma_V = " + number(std::sqrt(m.variance_v)) +
-           " V, sigma_I = " + number(std::sqrt(m.variance_i)) + " A, section means removed)\n";
-    out += "    Rsn0 / Rn        " + number(s.rsn0 / s.rn) + "\n";
-    out += "    mean interval    " + number(m.mean_interval) + " s against " +
-           number(m.first_interval) + " s from the first two time stamps (" +
-           format("%+.3f %%", std::fabs(s.interval_error) < 5e-6 ? 0.0 : s.interval_error * 100) +
-           ")\n";
-    if (s.interval_flagged && !std::isfinite(s.interval_error))
-        out += "    warning          the time stamps do not give a finite mean interval\n";
-    else if (s.interval_flagged)
-        out += format(
-            "    warning          the sampling is not uniform: the report's frequencies "
-            "are %.3g %% too %s\n",
-            std::fabs(s.interval_error) * 100, s.interval_error > 0 ? "high" : "low");
-    out += "    Parseval PSD_v   integrated " + number(s.parseval_v * m.variance_v) +
-           " V^2, variance " + number(m.variance_v) + " V^2: ratio " +
-           format("%.4f", s.parseval_v) + "\n";
-    out += "    Parseval PSD_i   integrated " + number(s.parseval_i * m.variance_i) +
-           " A^2, variance " + number(m.variance_i) + " A^2: ratio " +
-           format("%.4f", s.parseval_i) + "\n";
+    out += "    Rn               " + rn_text(s) + "\n";
+    out += "    Rsn0 / Rn        " + rsn0_over_rn_text(s) + "\n";
+    out += interval_text(s);
+    out += parseval_text("PSD_v", "V^2", s.integrated_v, m.variance_v, s.parseval_v);
+    out += parseval_text("PSD_i", "A^2", s.integrated_i, m.variance_i, s.parseval_i);
     return out;
 }
 
@@ -192,7 +245,7 @@ std::string csv_row(const Summary& s, double level) {
         row += csv_number(value) + ",";
     row += (m ? csv_text(s.samples_path) : std::string()) + ",";
     const double sample_fields[] = {m ? s.rn : nan,
-                                    m ? s.rsn0 / s.rn : nan,
+                                    m ? s.rsn0_over_rn : nan,
                                     m ? s.samples.mean_interval : nan,
                                     m ? s.interval_error * 100 : nan,
                                     m ? s.parseval_v : nan,

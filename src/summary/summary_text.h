@@ -9,10 +9,15 @@
 namespace psd {
 
 // The readable block, lines ending in a line feed. level is the confidence level of the factors.
+// A figure that cannot be formed is said to be not available, with the reason; no figure is
+// ever printed as nan or inf.
+// REQUIRES: summary made with the slopes (SummaryOptions::slopes).
 std::string summary_block(const Summary& summary, double level);
 
 // The CSV header line and one row (RFC 4180 quoting of names; empty fields where a figure is not
-// available, e.g. the sample checks of a report whose sample file was not read).
+// available: where the block says so, and the sample checks of a report whose sample file was
+// not read).
+// REQUIRES: as summary_block.
 std::string csv_header();
 std::string csv_row(const Summary& summary, double level);
 
