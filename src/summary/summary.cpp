@@ -90,12 +90,17 @@ bool take_slope_band(const SummaryOptions& options, Summary* s, std::string* why
         options.has_slope_band ? options.slope_high : slope_top_of_nyquist * f.back();
     const BinRange bins = bins_in_band(f.data(), f.size(), low, high);
     if (bins.last - bins.first < 2) {
-        *why = options.has_slope_band
-                   ? band_argument("--slope-band", low, high) + " holds fewer than 2 bins of " +
-                         report_and_range(*s)
-                   : "the default slope band, " + number(low) + " to " + number(high) + " Hz, " +
-                         (low > high ? "is inverted for " : "holds fewer than 2 bins of ") +
-                         report_and_range(*s) + ": give one with --slope-band";
+        // A band asked for that cannot hold a line is a mistake to point out; the default one of
+        // a short report just leaves the slopes out.
+        if (!options.has_slope_band) {
+            const double nan = std::nan("");
+            s->slope_low = s->slope_high = nan;
+            for (SlopeFit* fit : {&s->slope_v, &s->slope_i, &s->slope_zn})
+                *fit = SlopeFit{0, nan, nan};
+            return true;
+        }
+        *why = band_argument("--slope-band", low, high) + " holds fewer than 2 bins of " +
+               report_and_range(*s);
         return false;
     }
     s->slope_bins = bins;

@@ -90,14 +90,19 @@ std::string rsn0_text(const Summary& s) {
 // The figures read off the spectrum: Rsn0, the slopes and the confidence factors of a bin.
 std::string spectrum_text(const Summary& s, double level) {
     std::string out = rsn0_text(s);
-    out += format(
-        "  slopes, dB/decade  least squares on the log-log spectrum, %s to %s Hz "
-        "(%zu bins)\n",
-        number(s.slope_low).c_str(), number(s.slope_high).c_str(),
-        s.slope_bins.last - s.slope_bins.first);
-    out += "    PSD_v            " + slope_text(s.slope_v) + "\n";
-    out += "    PSD_i            " + slope_text(s.slope_i) + "\n";
-    out += "    Zn               " + slope_text(s.slope_zn) + " (20 log10 Zn)\n";
+    if (s.slope_bins.last - s.slope_bins.first < 2) {
+        out += "  slopes, dB/decade  not available: the default band holds fewer than 2 bins "
+               "(give one with --slope-band)\n";
+    } else {
+        out += format(
+            "  slopes, dB/decade  least squares on the log-log spectrum, %s to %s Hz "
+            "(%zu bins)\n",
+            number(s.slope_low).c_str(), number(s.slope_high).c_str(),
+            s.slope_bins.last - s.slope_bins.first);
+        out += "    PSD_v            " + slope_text(s.slope_v) + "\n";
+        out += "    PSD_i            " + slope_text(s.slope_i) + "\n";
+        out += "    Zn               " + slope_text(s.slope_zn) + " (20 log10 Zn)\n";
+    }
 
     // 2M in 64 bits: M may be as large as 2^31 - 1.
     const long long dof = 2 * static_cast<long long>(s.report.header.nb_section);
