@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <stdexcept>
@@ -147,6 +148,37 @@ TEST(FaultInjection, ADiskFillingUpDuringTheReportKeepsTheEarlierReport) {
         SCOPED_TRACE("file size limit " + std::to_string(limit));
         expect_clean_failure(outcome, write_failed("r.txt"), folder, before);
     }
+}
+
+// fopen of a named pipe waits until a program opens it for writing: with none, psd hung before any
+// check could run. Each name below is a pipe that no program writes; the run must end at once.
+TEST(FaultInjection, ANamedPipeAsConfigurationOrSampleFileEndsAtOnceWithTheReadMessage) {
+    const std::string config_unreadable =
+        "\nThe file config_psd.txt could not be read. Check that it is a readable text file.\n" +
+        click;
+    const struct {
+        const char* pipe;
+        std::string console;
+    } cases[] = {
+        {"config_psd.txt", config_unreadable},
+        {"d.txt", unreadable("d.txt")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pipe);
+        RunFolder folder("d.txt 0 1 4 r.txt\n");
+        ASSERT_EQ(std::remove(folder.dir.file(c.pipe).c_str()), 0);
+        ASSERT_EQ(mkfifo(folder.dir.file(c.pipe).c_str(), 0600), 0);
+        const std::set<std::string> before = folder_entries(folder.dir.path());
+        Launch launch;
+        launch.deadline_seconds = 20;
+        expect_clean_failure(run_psd_as(folder.dir.path(), launch), c.console, folder, before);
+    }
+    // A device: /dev/null reads as an empty file, which is no configuration either.
+    RunFolder folder("d.txt 0 1 4 r.txt\n");
+    ASSERT_EQ(std::remove(folder.dir.file("config_psd.txt").c_str()), 0);
+    std::filesystem::create_symlink("/dev/null", folder.dir.file("config_psd.txt"));
+    const std::set<std::string> before = folder_entries(folder.dir.path());
+    expect_clean_failure(run_psd_as(folder.dir.path(), {}), config_unreadable, folder, before);
 }
 
 TEST(FaultInjection, ASampleFileThatOpensButCannotBeReadEndsWithTheReadMessage) {

@@ -59,11 +59,13 @@ struct RunResult {
 
 // How the child psd is started, beyond the defaults (standard input at its end).
 struct Launch {
+    std::string program;                 // the built psd when empty
+    std::vector<std::string> arguments;  // after the program's name
     bool close_stdin = false;    // standard input closed rather than at the end of an empty file
     int deadline_seconds = 120;  // then the run counts as hung and is killed
 #ifndef _WIN32
     unsigned long long file_size_limit = ~0ull;  // RLIMIT_FSIZE, with SIGXFSZ ignored
-    bool as_nobody = false;                      // setuid(65534) after chdir
+    bool as_nobody = false;         // setuid(65534) after chdir
 #endif
 };
 
@@ -73,8 +75,9 @@ struct Outcome {
     bool refused = false;  // the child could not be set up as asked (exit status 125)
 };
 
-// Runs the built psd in dir as launch says. A run that has not ended by the deadline (by default
-// far beyond any run here, sanitizers and all) is killed, so a hang fails instead of blocking.
+// Runs the built psd (or launch.program) in dir as launch says. A run that has not ended by the
+// deadline (by default far beyond any run here, sanitizers and all) is killed, so a hang fails
+// instead of blocking.
 Outcome run_psd_as(const std::string& dir, const Launch& launch);
 
 // Runs the built psd with the working directory dir and standard input at end of file.
