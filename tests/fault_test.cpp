@@ -1,11 +1,13 @@
-// Fault injection on the built psd: a disk that fills up, a report name that is a device or a
-// folder, a sample file that opens but cannot be read, standard input closed during the pause.
+// Fault injection on the built psd: a disk that fills up, a report name that is a device, a folder
+// or a named pipe, a sample file or configuration that opens but cannot be read, standard input
+// closed during the pause.
 // Each failing run must end with its message and status 1, leave an earlier report byte for byte
 // and leave no temporary file in the report's folder.
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -21,6 +23,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "test_support.h"
 
@@ -179,6 +182,58 @@ TEST(FaultInjection, ANamedPipeAsConfigurationOrSampleFileEndsAtOnceWithTheReadM
     std::filesystem::create_symlink("/dev/null", folder.dir.file("config_psd.txt"));
     const std::set<std::string> before = folder_entries(folder.dir.path());
     expect_clean_failure(run_psd_as(folder.dir.path(), {}), config_unreadable, folder, before);
+}
+
+// Opening a named pipe for writing waits for a reader: with none, psd hung after the whole
+// analysis. It must say so instead, and leave the pipe a pipe.
+TEST(FaultInjection, AReportNamedPipeThatNoProgramReadsEndsAtOnceWithAMessage) {
+    RunFolder folder("d.txt 0 1 4 r.fifo\n");
+    ASSERT_EQ(mkfifo(folder.dir.file("r.fifo").c_str(), 0600), 0);
+    const std::set<std::string> before = folder_entries(folder.dir.path());
+    Launch launch;
+    launch.deadline_seconds = 20;
+    const Outcome outcome = run_psd_as(folder.dir.path(), launch);
+    const std::string message = cannot_create("r.fifo");
+    expect_clean_failure(outcome,
+                         message.substr(0, message.size() - click.size()) +
+                             "It is a named pipe that no program reads: start the program that "
+                             "reads it first, or change output_file in config_psd.txt.\n" +
+                             click,
+                         folder, before);
+    struct stat info;
+    ASSERT_EQ(lstat(folder.dir.file("r.fifo").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+// A program that reads the pipe gets the whole report through it, as from a file.
+TEST(FaultInjection, AReportNamedPipeWithAReaderReceivesTheWholeReport) {
+    TempDir dir;
+    write_run_files(dir, "samples.txt 0 1 4 r.fifo\n", worked_samples);
+    ASSERT_EQ(mkfifo(dir.file("r.fifo").c_str(), 0600), 0);
+    // Opened before psd runs, so that psd finds a reader; poll waits until a writer has come and
+    // gone before it reports the end of the pipe.
+    const int reader = open(dir.file("r.fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    std::string received;
+    std::thread reading([&] {
+        pollfd waiting{reader, POLLIN, 0};
+        char buffer[4096];
+        while (poll(&waiting, 1, 20000) > 0) {
+            const ssize_t got = read(reader, buffer, sizeof buffer);
+            if (got < 0 && errno == EAGAIN) continue;
+            if (got <= 0) break;
+            received.append(buffer, static_cast<std::size_t>(got));
+        }
+    });
+    Launch launch;
+    launch.deadline_seconds = 20;
+    const Outcome outcome = run_psd_as(dir.path(), launch);
+    reading.join();
+    close(reader);
+    EXPECT_FALSE(outcome.hung);
+    EXPECT_EQ(outcome.run.exit_status, 0);
+    EXPECT_EQ(outcome.run.console, "");
+    EXPECT_EQ(received, worked_report);
 }
 
 TEST(FaultInjection, ASampleFileThatOpensButCannotBeReadEndsWithTheReadMessage) {

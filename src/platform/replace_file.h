@@ -19,6 +19,7 @@ enum class ReplaceStatus {
     cannot_create,  // no file of that name could be made or replaced (missing folder, read-only)
     write_failed,   // a write or the final flush failed part way (a full disk)
     held_open,      // another program holds the file open without sharing it (Windows)
+    no_reader,      // a named pipe that no program reads (POSIX): writing would wait for one
 };
 
 // The open file that the content is written into; replace_file hands it to the content writer.

@@ -104,10 +104,29 @@ void sync_folder(const std::string& target) {
     ::close(fd);
 }
 
+// Opens an existing file that is not to be replaced for writing, or gives -1 with errno set. The
+// open does not wait: a named pipe's would wait for a reader, for ever if none comes, so it fails
+// at once with ENXIO instead. The writes then wait for a slow reader as usual.
+int open_in_place(const char* name) {
+    const int fd = ::open(name, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Writes the content straight into an existing file that is not to be replaced.
 ReplaceStatus write_in_place(const char* name, ContentWriter write_content, const void* content) {
-    const int fd = ::open(name, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return ReplaceStatus::cannot_create;
+    const int fd = open_in_place(name);
+    if (fd < 0) {
+        // ENXIO also comes from a device without its hardware, which is no pipe at all.
+        struct stat info;
+        const bool no_reader = errno == ENXIO && ::stat(name, &info) == 0 && S_ISFIFO(info.st_mode);
+        return no_reader ? ReplaceStatus::no_reader : ReplaceStatus::cannot_create;
+    }
     const bool written = write_content_to(fd, write_content, content);
     const bool closed = close_checked(fd);
     return written && closed ? ReplaceStatus::written : ReplaceStatus::write_failed;

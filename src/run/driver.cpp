@@ -131,6 +131,8 @@ std::optional<Failure> write_analysis(const Analysis& analysis) {
             return failure(RunFault::report_held_open, output_file);
         case ReportWriteStatus::write_failed:
             return failure(RunFault::report_write_failed, output_file);
+        case ReportWriteStatus::no_reader:
+            return failure(RunFault::report_no_reader, output_file);
     }
     return std::nullopt;
 }
