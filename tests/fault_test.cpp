@@ -1,6 +1,6 @@
-// Fault injection on the built psd: a disk that fills up, a report name that is a device, a folder
-// or a named pipe, a sample file or configuration that opens but cannot be read, standard input
-// closed during the pause.
+// Fault injection on the built psd: a disk that fills up or a file size limit, a report name that
+// is a device, a folder or a named pipe, a sample file or configuration that opens but cannot be
+// read, standard input closed during the pause, standard output that nobody reads.
 // Each failing run must end with its message and status 1, leave an earlier report byte for byte
 // and leave no temporary file in the report's folder.
 #ifdef _WIN32
@@ -138,19 +138,40 @@ TEST(FaultInjection, AReportNamedDevFullFailsAndLeavesTheDeviceAsItWas) {
     EXPECT_EQ(temporaries_of("/dev", "full"), dev_before);
 }
 
-TEST(FaultInjection, ADiskFillingUpDuringTheReportKeepsTheEarlierReport) {
+TEST(FaultInjection, ADiskFillingUpOrAFileSizeLimitDuringTheReportKeepsTheEarlierReport) {
     // A file size limit of a few bytes makes the report's writes fail with EFBIG part way, as a
-    // full disk does; the earlier report must survive and the partial file must go.
-    for (const unsigned long long limit : {0ull, 10ull, 200ull}) {
-        RunFolder folder("d.txt 1 2 4 r.txt\n");
-        const std::set<std::string> before = folder_entries(folder.dir.path());
-        Launch launch;
-        launch.file_size_limit = limit;
-        const Outcome outcome = run_psd_as(folder.dir.path(), launch);
-        ASSERT_FALSE(outcome.refused);
-        SCOPED_TRACE("file size limit " + std::to_string(limit));
-        expect_clean_failure(outcome, write_failed("r.txt"), folder, before);
+    // full disk does; the earlier report must survive and the partial file must go. A shell's
+    // "ulimit -f" leaves SIGXFSZ at its default action, which would kill psd at the first write
+    // past the limit, with no message and its temporary file left behind.
+    for (const bool file_size_signal : {false, true}) {
+        for (const unsigned long long limit : {0ull, 10ull, 200ull}) {
+            RunFolder folder("d.txt 1 2 4 r.txt\n");
+            const std::set<std::string> before = folder_entries(folder.dir.path());
+            Launch launch;
+            launch.file_size_limit = limit;
+            launch.file_size_signal = file_size_signal;
+            const Outcome outcome = run_psd_as(folder.dir.path(), launch);
+            ASSERT_FALSE(outcome.refused);
+            SCOPED_TRACE("file size limit " + std::to_string(limit) +
+                         (file_size_signal ? ", SIGXFSZ at its default" : ", SIGXFSZ ignored"));
+            EXPECT_EQ(outcome.signal, 0);
+            expect_clean_failure(outcome, write_failed("r.txt"), folder, before);
+        }
     }
+}
+
+// The failure message goes to a pipe that nobody reads: the write fails, and the run must still
+// end with status 1 rather than be killed by SIGPIPE (status 141 in a shell).
+TEST(FaultInjection, AStandardOutputThatNobodyReadsLeavesTheFailureStatusAtOne) {
+    RunFolder folder("d.txt 0 3 4 r.txt\n");  // 12 samples wanted, 8 there
+    const std::set<std::string> before = folder_entries(folder.dir.path());
+    Launch launch;
+    launch.stdout_unread = true;
+    launch.deadline_seconds = 20;
+    const Outcome outcome = run_psd_as(folder.dir.path(), launch);
+    ASSERT_FALSE(outcome.refused);
+    EXPECT_EQ(outcome.signal, 0);
+    expect_clean_failure(outcome, "", folder, before);
 }
 
 // fopen of a named pipe waits until a program opens it for writing: with none, psd hung before any

@@ -179,6 +179,18 @@ TempDir::TempDir() {
 
 namespace {
 
+// Standard output of the child: a pipe that nobody reads, so that a write to it fails (or raises
+// SIGPIPE, left at its default action as a shell leaves it).
+bool point_stdout_nowhere() {
+    int unread[2];
+    if (pipe(unread) != 0) return false;
+    close(unread[0]);
+    signal(SIGPIPE, SIG_DFL);
+    const bool moved = dup2(unread[1], 1) == 1;
+    close(unread[1]);
+    return moved;
+}
+
 // In the child: sets up the process as launch says, then runs the program (125: not set up).
 [[noreturn]] void start_child(const std::string& dir, const Launch& launch, int out) {
     dup2(out, 1);
@@ -191,11 +203,12 @@ namespace {
         dup2(null_in, 0);
         if (null_in > 0) close(null_in);
     }
+    if (launch.stdout_unread && !point_stdout_nowhere()) _exit(125);
     if (chdir(dir.c_str()) != 0) _exit(125);
     if (launch.file_size_limit != ~0ull) {
         // An ignored SIGXFSZ stays ignored across exec, so a write past the limit fails with
         // EFBIG, as on a full disk, instead of killing the process.
-        signal(SIGXFSZ, SIG_IGN);
+        signal(SIGXFSZ, launch.file_size_signal ? SIG_DFL : SIG_IGN);
         const rlimit limit{launch.file_size_limit, launch.file_size_limit};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
     }
@@ -244,6 +257,7 @@ Outcome run_psd_as(const std::string& dir, const Launch& launch) {
     int status = 0;
     waitpid(child, &status, 0);
     if (WIFEXITED(status)) outcome.run.exit_status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status) && !outcome.hung) outcome.signal = WTERMSIG(status);
     outcome.refused = outcome.run.exit_status == 125;
     return outcome;
 }

@@ -64,7 +64,9 @@ struct Launch {
     bool close_stdin = false;    // standard input closed rather than at the end of an empty file
     int deadline_seconds = 120;  // then the run counts as hung and is killed
 #ifndef _WIN32
-    unsigned long long file_size_limit = ~0ull;  // RLIMIT_FSIZE, with SIGXFSZ ignored
+    unsigned long long file_size_limit = ~0ull;  // RLIMIT_FSIZE, with SIGXFSZ ignored ...
+    bool file_size_signal = false;  // ... or left to end the process, as after "ulimit -f"
+    bool stdout_unread = false;     // standard output a pipe whose reading end is closed
     bool as_nobody = false;         // setuid(65534) after chdir
 #endif
 };
@@ -73,6 +75,7 @@ struct Outcome {
     RunResult run;
     bool hung = false;     // still running at the deadline, then killed
     bool refused = false;  // the child could not be set up as asked (exit status 125)
+    int signal = 0;        // POSIX: the signal that ended it, if one did
 };
 
 // Runs the built psd (or launch.program) in dir as launch says. A run that has not ended by the

@@ -1,0 +1,7 @@
+#include "platform/signals.h"
+
+namespace psd {
+
+void set_up_signals() {}
+
+}  // namespace psd
