@@ -9,6 +9,7 @@
 #include <string>
 
 #include "internal/file_sink.h"
+#include "internal/temporary_file.h"
 #include "platform/replace_file.h"
 
 namespace psd {
@@ -63,30 +64,16 @@ bool resolve_links(const std::string& path, std::string& target) {
     return false;
 }
 
-// Creates a new, empty file with a name like ".<name>.Ab12Cd" in the folder of target and gives
-// its descriptor and name, or -1 with errno set. It is created with mode 0666 under the umask (and
-// any default access list of the folder), exactly as a plain creation of the file would be.
+// Creates a new, empty file with a temporary name (internal/temporary_file.h) in the folder of
+// target and gives its descriptor and name, or -1 with errno set; the leftovers of runs killed
+// there go first. It is created with mode 0666 under the umask (and any default access list of
+// the folder), exactly as a plain creation of the file would be.
 int create_temporary(const std::string& target, std::string& temporary) {
     const std::string folder = folder_of(target);
-    const std::string name = target.substr(folder.size(), 64);
-    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    // Only uniqueness matters: O_EXCL settles collisions, so a weak, clock-free mix of the process
-    // id, a call counter and a stack address is enough to spread the names.
-    static std::uint64_t calls = 0;
-    std::uint64_t seed = (static_cast<std::uint64_t>(::getpid()) << 32) ^ ++calls ^
-                         reinterpret_cast<std::uintptr_t>(&temporary);
+    remove_leftovers(folder);
+    TemporaryNames names(folder, target.substr(folder.size()));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        seed += 0x9e3779b97f4a7c15ULL;  // splitmix64
-        std::uint64_t bits = seed;
-        bits = (bits ^ (bits >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        bits = (bits ^ (bits >> 27)) * 0x94d049bb133111ebULL;
-        bits ^= bits >> 31;
-        std::string suffix(6, 'A');
-        for (char& c : suffix) {
-            c = letters[bits % 62];
-            bits /= 62;
-        }
-        temporary = folder + "." + name + "." + suffix;
+        temporary = names.next();
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
     }
