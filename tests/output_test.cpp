@@ -1,9 +1,11 @@
 // Replacing a file safely, called directly: where a file is written in place instead of being
 // replaced, the Windows faults (a file held open, a read-only file, a folder, NUL), and the
-// temporary file: its name and the removal of killed runs' leftovers.
+// temporary file: its name, the removal of killed runs' leftovers, its removal on a signal.
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 
 #include "platform/internal/temporary_file.h"
 #include "platform/replace_file.h"
+#include "platform/signals.h"
 #include "test_support.h"
 
 using namespace psd;
@@ -199,6 +202,55 @@ TEST(TemporaryFile, TheNextRunRemovesTheLeftoversOfDeadRunsOfThisMachineOnly) {
     expected.insert({"config_psd.txt", "samples.txt", "r.txt", folder_alike});
     EXPECT_EQ(folder_entries(dir.path()), expected);
     EXPECT_EQ(read_file(dir.file("r.txt")), worked_report);
+}
+
+namespace {
+
+// Writes part of the report, raises the signal that content names, then writes the rest.
+bool write_and_raise(FileSink& sink, const void* content) {
+    const std::string part(1 << 20, 'x');
+    if (!append_text(sink, part.data(), part.size())) return false;
+    raise(*static_cast<const int*>(content));
+    return append_text(sink, part.data(), part.size());
+}
+
+}  // namespace
+
+// A run interrupted while it writes its report removes its temporary file, then ends as the
+// signal would have ended it (a shell sees 128 + its number); a signal that the run was started
+// with ignored (nohup ignores SIGHUP) stays ignored, and the report is written.
+TEST(Interruption, RemovesTheTemporaryFileThenEndsTheProcessAsTheSignalWould) {
+    const struct {
+        int signal_number;
+        bool ignored_at_start;
+    } cases[] = {
+        {SIGINT, false}, {SIGTERM, false}, {SIGHUP, false}, {SIGQUIT, false}, {SIGHUP, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("signal " + std::to_string(c.signal_number) +
+                     (c.ignored_at_start ? ", ignored at the start" : ""));
+        TempDir dir;
+        write_file(dir.file("r.txt"), "earlier");
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const rlimit no_core{0, 0};  // SIGQUIT would dump one
+            setrlimit(RLIMIT_CORE, &no_core);
+            signal(c.signal_number, c.ignored_at_start ? SIG_IGN : SIG_DFL);
+            set_up_signals();
+            replace_file(dir.file("r.txt").c_str(), write_and_raise, &c.signal_number);
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        if (c.ignored_at_start) {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+            EXPECT_EQ(read_file(dir.file("r.txt")).size(), std::size_t{2} << 20);
+        } else {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal_number) << status;
+            EXPECT_EQ(read_file(dir.file("r.txt")), "earlier");
+        }
+        EXPECT_EQ(folder_entries(dir.path()), std::set<std::string>{"r.txt"});
+    }
 }
 
 // A folder that may not be written, holding a report that may: no temporary file can be made

@@ -74,7 +74,9 @@ int create_temporary(const std::string& target, std::string& temporary) {
     TemporaryNames names(folder, target.substr(folder.size()));
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporary = names.next();
+        const InterruptionsHeld held;
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) hold_temporary(temporary.c_str());
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
@@ -119,6 +121,38 @@ ReplaceStatus write_in_place(const char* name, ContentWriter write_content, cons
     return written && closed ? ReplaceStatus::written : ReplaceStatus::write_failed;
 }
 
+// Gives the new file the owner and mode of the file it replaces, as rewriting that file in place
+// would keep them; false when the mode cannot be set.
+bool keep_owner_and_mode(int fd, const struct stat& existing) {
+    // The owner first: changing it clears set-id bits that the mode then restores. Keeping the
+    // owner needs privileges that a user replacing their own file does not need, so a refusal is
+    // not a failure.
+    struct stat created;
+    if (::fstat(fd, &created) == 0 &&
+        (created.st_uid != existing.st_uid || created.st_gid != existing.st_gid)) {
+        if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+            // best effort only
+        }
+    }
+    return ::fchmod(fd, existing.st_mode & 07777) == 0;
+}
+
+// Puts the complete temporary file in the place of target, or removes it when status says that
+// it is not complete (if even that fails, nothing is left to do: the failure is being reported);
+// either way it is no longer the one an interrupting signal removes.
+ReplaceStatus finish_temporary(const std::string& temporary, const std::string& target,
+                               ReplaceStatus status) {
+    {
+        const InterruptionsHeld held;
+        if (status == ReplaceStatus::written && ::rename(temporary.c_str(), target.c_str()) != 0)
+            status = ReplaceStatus::cannot_create;
+        if (status != ReplaceStatus::written) static_cast<void>(::unlink(temporary.c_str()));
+        release_temporary();
+    }
+    if (status == ReplaceStatus::written) sync_folder(target);
+    return status;
+}
+
 // Writes the content into a temporary file beside target and renames it over target once it is
 // complete and on disk. existing describes target when it is already a regular file, whose owner
 // and mode the new file keeps, as rewriting the file in place would.
@@ -142,19 +176,7 @@ ReplaceStatus replace_through_temporary(const std::string& target, const struct 
     }
 
     ReplaceStatus status = ReplaceStatus::written;
-    if (existing) {
-        // The owner first: changing it clears set-id bits that the mode then restores. Keeping
-        // the owner needs privileges that a user replacing their own file does not need, so a
-        // refusal is not a failure.
-        struct stat created;
-        if (::fstat(fd, &created) == 0 &&
-            (created.st_uid != existing->st_uid || created.st_gid != existing->st_gid)) {
-            if (::fchown(fd, existing->st_uid, existing->st_gid) != 0) {
-                // best effort only
-            }
-        }
-        if (::fchmod(fd, existing->st_mode & 07777) != 0) status = ReplaceStatus::cannot_create;
-    }
+    if (existing && !keep_owner_and_mode(fd, *existing)) status = ReplaceStatus::cannot_create;
     if (status == ReplaceStatus::written && !write_content_to(fd, write_content, content))
         status = ReplaceStatus::write_failed;
     // A file system without fsync support reports EINVAL; there is nothing more to flush then.
@@ -163,15 +185,7 @@ ReplaceStatus replace_through_temporary(const std::string& target, const struct 
     }
     if (!close_checked(fd) && status == ReplaceStatus::written)
         status = ReplaceStatus::write_failed;
-    if (status == ReplaceStatus::written && ::rename(temporary.c_str(), target.c_str()) != 0) {
-        status = ReplaceStatus::cannot_create;
-    }
-    if (status != ReplaceStatus::written) {
-        ::unlink(temporary.c_str());
-        return status;
-    }
-    sync_folder(target);
-    return ReplaceStatus::written;
+    return finish_temporary(temporary, target, status);
 }
 
 }  // namespace

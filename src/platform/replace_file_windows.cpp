@@ -34,18 +34,26 @@ std::string folder_of(const std::string& path) {
 
 // Creates a new, empty file with a temporary name (internal/temporary_file.h) in the folder of
 // target and gives its handle and name, or INVALID_HANDLE_VALUE with the last error set; the
-// leftovers of runs killed there go first.
+// leftovers of runs killed there go first. Deletion is shared so that the console handler can
+// delete the file while it is being written (platform/signals.h).
 HANDLE create_temporary(const std::string& target, std::string& temporary) {
     const std::string folder = folder_of(target);
     remove_leftovers(folder);
     TemporaryNames names(folder, target.substr(folder.size()));
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporary = names.next();
-        const HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        const InterruptionsHeld held;
+        const HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         const DWORD error = GetLastError();
-        if (handle != INVALID_HANDLE_VALUE) return handle;
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return handle;
+        if (handle != INVALID_HANDLE_VALUE) {
+            hold_temporary(temporary.c_str());
+            return handle;
+        }
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            SetLastError(error);
+            return handle;
+        }
     }
     return INVALID_HANDLE_VALUE;
 }
@@ -142,8 +150,10 @@ ReplaceStatus replace_file(const char* name, ContentWriter write_content, const 
         status = ReplaceStatus::write_failed;
     if (!CloseHandle(handle) && status == ReplaceStatus::written)
         status = ReplaceStatus::write_failed;
+    const InterruptionsHeld held;
     if (status == ReplaceStatus::written) status = put_in_place(temporary, target, existed);
     if (status != ReplaceStatus::written) DeleteFileA(temporary.c_str());
+    release_temporary();
     return status;
 }
 

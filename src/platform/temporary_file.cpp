@@ -1,3 +1,5 @@
+#include <atomic>
+#include <cstring>
 #include <new>
 
 #include "internal/temporary_file.h"
@@ -48,6 +50,11 @@ std::size_t run_start(const std::string& text, std::size_t end, Keep keep) {
         --end;
     return end;
 }
+
+// The name of the temporary file that an interrupting signal removes, kept where the handler can
+// read it without allocating; a lock-free atomic flag says whether it holds one.
+char held_name[4096];
+std::atomic<bool> holding{false};
 
 }  // namespace
 
@@ -130,6 +137,22 @@ void remove_leftovers(const std::string& folder) {
     } catch (const std::bad_alloc&) {
         // Nothing removed is nothing lost: the run needs none of this.
     }
+}
+
+void hold_temporary(const char* name) {
+    holding.store(false);
+    const std::size_t length = std::strlen(name);
+    if (length >= sizeof held_name) return;
+    std::memcpy(held_name, name, length + 1);
+    holding.store(true);
+}
+
+void release_temporary() {
+    holding.store(false);
+}
+
+const char* held_temporary() {
+    return holding.load() ? held_name : nullptr;
 }
 
 }  // namespace psd

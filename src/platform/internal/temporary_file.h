@@ -1,6 +1,6 @@
 // The temporary file that replace_file writes a report into before it takes the report's name:
-// its name and the removal of the ones that killed runs left behind. The POSIX and the Windows
-// side share it.
+// its name, the removal of the ones that killed runs left behind, and the one name that an
+// interrupting signal removes before the process ends. The POSIX and the Windows side share it.
 //
 // A temporary name reads ".<report name>.psd-<process id>@<host>.<6 letters or digits>": it tells
 // which program made the file, in which process and on which machine. A process killed outright
@@ -8,6 +8,10 @@
 // name shows that it was made on this machine by a process that no longer lives. A file of a run
 // still writing, or of another machine sharing the folder, is never touched.
 #pragma once
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
 
 #include <cstdint>
 #include <string>
@@ -50,6 +54,33 @@ bool parse_temporary_name(const std::string& entry, TemporaryOwner* owner);
 // machine left when they ended without removing them. Any failure is ignored: the run goes on as
 // if there had been nothing to remove.
 void remove_leftovers(const std::string& folder);
+
+// Makes name, a temporary file just created, the one that an interrupting signal removes. A name
+// too long to keep is not kept: a later run's remove_leftovers removes that file instead.
+// REQUIRES: name NUL-terminated.
+void hold_temporary(const char* name);
+
+// The temporary file is gone or renamed: nothing is to be removed any longer.
+void release_temporary();
+
+// The name held, or null. Async-signal-safe, for the handler of an interrupting signal.
+const char* held_temporary();
+
+// While one lives, an interrupting signal waits: a temporary file's creation and hold_temporary,
+// or its rename and release_temporary, then happen as one step that the handler cannot split.
+// Each platform's side of the signal handling provides it.
+class InterruptionsHeld {
+  public:
+    InterruptionsHeld();
+    ~InterruptionsHeld();
+    InterruptionsHeld(const InterruptionsHeld&) = delete;
+    InterruptionsHeld& operator=(const InterruptionsHeld&) = delete;
+
+  private:
+#ifndef _WIN32
+    sigset_t saved_;  // the signal mask to restore
+#endif
+};
 
 // What each platform's side provides for the above: this process's id, the machine's name as the
 // system gives it (empty when it does not), whether a process of this machine has ended (false
