@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -249,7 +250,8 @@ TEST(Summary, SampleFileThatIsMissingShortOrMalformedIsReported) {
         {"", "cell.txt' of '" + dir.file("report.txt") + "' does not exist"},
         {short_file, "holds 31 samples, fewer than the nb_section x nbpoint_section = 32"},
         // psd's own message: the same sample-line rule, the same words.
-        {malformed, "Line 32 of '" + dir.file("cell.txt") + "' is not a sample of three numbers"},
+        {malformed, "Line 32 of '" + (std::filesystem::path(dir.path()) / "cell.txt").string() +
+                        "' is not a sample of three numbers"},
         {"0 1 1\n", "has fewer than two lines"},
     };
     for (const Case& c : cases) {
