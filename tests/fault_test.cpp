@@ -1,11 +1,13 @@
-// Fault injection on the built psd: a disk that fills up, a report name that is a device or a
-// folder, a sample file that opens but cannot be read, standard input closed during the pause.
+// Fault injection on the built psd: a disk that fills up or a file size limit, a report name that
+// is a device, a folder or a named pipe, a sample file or configuration that opens but cannot be
+// read, standard input closed during the pause, standard output that nobody reads.
 // Each failing run must end with its message and status 1, leave an earlier report byte for byte
 // and leave no temporary file in the report's folder.
 #ifdef _WIN32
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -16,10 +18,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "test_support.h"
 
@@ -134,19 +138,123 @@ TEST(FaultInjection, AReportNamedDevFullFailsAndLeavesTheDeviceAsItWas) {
     EXPECT_EQ(temporaries_of("/dev", "full"), dev_before);
 }
 
-TEST(FaultInjection, ADiskFillingUpDuringTheReportKeepsTheEarlierReport) {
+TEST(FaultInjection, ADiskFillingUpOrAFileSizeLimitDuringTheReportKeepsTheEarlierReport) {
     // A file size limit of a few bytes makes the report's writes fail with EFBIG part way, as a
-    // full disk does; the earlier report must survive and the partial file must go.
-    for (const unsigned long long limit : {0ull, 10ull, 200ull}) {
-        RunFolder folder("d.txt 1 2 4 r.txt\n");
+    // full disk does; the earlier report must survive and the partial file must go. A shell's
+    // "ulimit -f" leaves SIGXFSZ at its default action, which would kill psd at the first write
+    // past the limit, with no message and its temporary file left behind.
+    for (const bool file_size_signal : {false, true}) {
+        for (const unsigned long long limit : {0ull, 10ull, 200ull}) {
+            RunFolder folder("d.txt 1 2 4 r.txt\n");
+            const std::set<std::string> before = folder_entries(folder.dir.path());
+            Launch launch;
+            launch.file_size_limit = limit;
+            launch.file_size_signal = file_size_signal;
+            const Outcome outcome = run_psd_as(folder.dir.path(), launch);
+            ASSERT_FALSE(outcome.refused);
+            SCOPED_TRACE("file size limit " + std::to_string(limit) +
+                         (file_size_signal ? ", SIGXFSZ at its default" : ", SIGXFSZ ignored"));
+            EXPECT_EQ(outcome.signal, 0);
+            expect_clean_failure(outcome, write_failed("r.txt"), folder, before);
+        }
+    }
+}
+
+// The failure message goes to a pipe that nobody reads: the write fails, and the run must still
+// end with status 1 rather than be killed by SIGPIPE (status 141 in a shell).
+TEST(FaultInjection, AStandardOutputThatNobodyReadsLeavesTheFailureStatusAtOne) {
+    RunFolder folder("d.txt 0 3 4 r.txt\n");  // 12 samples wanted, 8 there
+    const std::set<std::string> before = folder_entries(folder.dir.path());
+    Launch launch;
+    launch.stdout_unread = true;
+    launch.deadline_seconds = 20;
+    const Outcome outcome = run_psd_as(folder.dir.path(), launch);
+    ASSERT_FALSE(outcome.refused);
+    EXPECT_EQ(outcome.signal, 0);
+    expect_clean_failure(outcome, "", folder, before);
+}
+
+// fopen of a named pipe waits until a program opens it for writing: with none, psd hung before any
+// check could run. Each name below is a pipe that no program writes; the run must end at once.
+TEST(FaultInjection, ANamedPipeAsConfigurationOrSampleFileEndsAtOnceWithTheReadMessage) {
+    const std::string config_unreadable =
+        "\nThe file config_psd.txt could not be read. Check that it is a readable text file.\n" +
+        click;
+    const struct {
+        const char* pipe;
+        std::string console;
+    } cases[] = {
+        {"config_psd.txt", config_unreadable},
+        {"d.txt", unreadable("d.txt")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.pipe);
+        RunFolder folder("d.txt 0 1 4 r.txt\n");
+        ASSERT_EQ(std::remove(folder.dir.file(c.pipe).c_str()), 0);
+        ASSERT_EQ(mkfifo(folder.dir.file(c.pipe).c_str(), 0600), 0);
         const std::set<std::string> before = folder_entries(folder.dir.path());
         Launch launch;
-        launch.file_size_limit = limit;
-        const Outcome outcome = run_psd_as(folder.dir.path(), launch);
-        ASSERT_FALSE(outcome.refused);
-        SCOPED_TRACE("file size limit " + std::to_string(limit));
-        expect_clean_failure(outcome, write_failed("r.txt"), folder, before);
+        launch.deadline_seconds = 20;
+        expect_clean_failure(run_psd_as(folder.dir.path(), launch), c.console, folder, before);
     }
+    // A device: /dev/null reads as an empty file, which is no configuration either.
+    RunFolder folder("d.txt 0 1 4 r.txt\n");
+    ASSERT_EQ(std::remove(folder.dir.file("config_psd.txt").c_str()), 0);
+    std::filesystem::create_symlink("/dev/null", folder.dir.file("config_psd.txt"));
+    const std::set<std::string> before = folder_entries(folder.dir.path());
+    expect_clean_failure(run_psd_as(folder.dir.path(), {}), config_unreadable, folder, before);
+}
+
+// Opening a named pipe for writing waits for a reader: with none, psd hung after the whole
+// analysis. It must say so instead, and leave the pipe a pipe.
+TEST(FaultInjection, AReportNamedPipeThatNoProgramReadsEndsAtOnceWithAMessage) {
+    RunFolder folder("d.txt 0 1 4 r.fifo\n");
+    ASSERT_EQ(mkfifo(folder.dir.file("r.fifo").c_str(), 0600), 0);
+    const std::set<std::string> before = folder_entries(folder.dir.path());
+    Launch launch;
+    launch.deadline_seconds = 20;
+    const Outcome outcome = run_psd_as(folder.dir.path(), launch);
+    const std::string message = cannot_create("r.fifo");
+    expect_clean_failure(outcome,
+                         message.substr(0, message.size() - click.size()) +
+                             "It is a named pipe that no program reads: start the program that "
+                             "reads it first, or change output_file in config_psd.txt.\n" +
+                             click,
+                         folder, before);
+    struct stat info;
+    ASSERT_EQ(lstat(folder.dir.file("r.fifo").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+// A program that reads the pipe gets the whole report through it, as from a file.
+TEST(FaultInjection, AReportNamedPipeWithAReaderReceivesTheWholeReport) {
+    TempDir dir;
+    write_run_files(dir, "samples.txt 0 1 4 r.fifo\n", worked_samples);
+    ASSERT_EQ(mkfifo(dir.file("r.fifo").c_str(), 0600), 0);
+    // Opened before psd runs, so that psd finds a reader; poll waits until a writer has come and
+    // gone before it reports the end of the pipe.
+    const int reader = open(dir.file("r.fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    std::string received;
+    std::thread reading([&] {
+        pollfd waiting{reader, POLLIN, 0};
+        char buffer[4096];
+        while (poll(&waiting, 1, 20000) > 0) {
+            const ssize_t got = read(reader, buffer, sizeof buffer);
+            if (got < 0 && errno == EAGAIN) continue;
+            if (got <= 0) break;
+            received.append(buffer, static_cast<std::size_t>(got));
+        }
+    });
+    Launch launch;
+    launch.deadline_seconds = 20;
+    const Outcome outcome = run_psd_as(dir.path(), launch);
+    reading.join();
+    close(reader);
+    EXPECT_FALSE(outcome.hung);
+    EXPECT_EQ(outcome.run.exit_status, 0);
+    EXPECT_EQ(outcome.run.console, "");
+    EXPECT_EQ(received, worked_report);
 }
 
 TEST(FaultInjection, ASampleFileThatOpensButCannotBeReadEndsWithTheReadMessage) {

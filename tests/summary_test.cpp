@@ -1,9 +1,14 @@
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <regex>
@@ -337,7 +342,8 @@ TEST(Summary, SampleFileThatIsMissingShortOrMalformedIsReported) {
         {"", "cell.txt' of '" + dir.file("report.txt") + "' does not exist"},
         {short_file, "holds 31 samples, fewer than the nb_section x nbpoint_section = 32"},
         // psd's own message: the same sample-line rule, the same words.
-        {malformed, "cell.txt' is not a sample of three numbers: \"31 1\""},
+        {malformed, "Line 32 of '" + (std::filesystem::path(dir.path()) / "cell.txt").string() +
+                        "' is not a sample of three numbers: \"31 1\""},
         {"0 1 1\n", "has fewer than two lines"},
     };
     for (const Case& c : cases) {
@@ -380,6 +386,42 @@ TEST(SummaryProgram, SummarisesTheGoodReportsAndFailsForTheBadOnes) {
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 2) << out;
     EXPECT_EQ(run_summary(dir, "--level 95 '" + dir.file("good.txt") + "'", &out), 2);
     EXPECT_EQ(run_summary(dir, "", &out), 2);
+}
+#endif
+
+#ifndef _WIN32
+// Opening a named pipe waits for a writer: with none, psd-summary hung on a pipe given as the
+// report, as --samples, or named by a report as its sample file. Each must be refused at once.
+TEST(SummaryProgram, RefusesNamedPipesWithoutWaitingForAWriter) {
+    TempDir dir;
+    write_file(dir.file("report.txt"), header_n8 + lines(4));  // its sample file: cell.txt
+    ASSERT_EQ(mkfifo(dir.file("pipe").c_str(), 0600), 0);
+    ASSERT_EQ(mkfifo(dir.file("cell.txt").c_str(), 0600), 0);
+    const std::string report = "'" + dir.file("report.txt") + "'";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string why;
+    } cases[] = {
+        {{"--no-samples", dir.file("pipe")},
+         "cannot read '" + dir.file("pipe") + "': it is a named pipe or a device, not a file"},
+        {{"--samples", dir.file("pipe"), dir.file("report.txt")},
+         "the sample file of " + report + ": The file '" + dir.file("pipe") +
+             "' could not be read."},
+        {{dir.file("report.txt")},
+         "the sample file of " + report + ": The file '" + dir.file("cell.txt") +
+             "' could not be read."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        Launch launch;
+        launch.program = PSD_SUMMARY_EXE;
+        launch.arguments = c.arguments;
+        launch.deadline_seconds = 20;
+        const Outcome outcome = run_psd_as(dir.path(), launch);
+        EXPECT_FALSE(outcome.hung);
+        EXPECT_EQ(outcome.run.exit_status, 1);
+        EXPECT_NE(outcome.run.console.find(c.why), std::string::npos) << outcome.run.console;
+    }
 }
 #endif
 

@@ -131,7 +131,10 @@ Outcome run_psd_as(const std::string& dir, const Launch& launch) {
     startup.hStdOutput = out_write;
     startup.hStdError = out_write;
     PROCESS_INFORMATION process{};
-    std::string command = "\"" + std::string(PSD_EXE) + "\"";
+    std::string command =
+        "\"" + (launch.program.empty() ? std::string(PSD_EXE) : launch.program) + "\"";
+    for (const std::string& argument : launch.arguments)
+        command += " \"" + argument + "\"";
     const BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE,
                                         CREATE_NO_WINDOW, nullptr, dir.c_str(), &startup, &process);
     CloseHandle(out_write);
@@ -174,37 +177,64 @@ TempDir::TempDir() {
     path_ = pattern;
 }
 
+namespace {
+
+// Standard output of the child: a pipe that nobody reads, so that a write to it fails (or raises
+// SIGPIPE, left at its default action as a shell leaves it).
+bool point_stdout_nowhere() {
+    int unread[2];
+    if (pipe(unread) != 0) return false;
+    close(unread[0]);
+    signal(SIGPIPE, SIG_DFL);
+    const bool moved = dup2(unread[1], 1) == 1;
+    close(unread[1]);
+    return moved;
+}
+
+// In the child: sets up the process as launch says, then runs the program (125: not set up).
+[[noreturn]] void start_child(const std::string& dir, const Launch& launch, int out) {
+    dup2(out, 1);
+    dup2(out, 2);
+    close(out);
+    if (launch.close_stdin) {
+        close(0);
+    } else {
+        const int null_in = open("/dev/null", O_RDONLY);
+        dup2(null_in, 0);
+        if (null_in > 0) close(null_in);
+    }
+    if (launch.stdout_unread && !point_stdout_nowhere()) _exit(125);
+    if (chdir(dir.c_str()) != 0) _exit(125);
+    if (launch.file_size_limit != ~0ull) {
+        // An ignored SIGXFSZ stays ignored across exec, so a write past the limit fails with
+        // EFBIG, as on a full disk, instead of killing the process.
+        signal(SIGXFSZ, launch.file_size_signal ? SIG_DFL : SIG_IGN);
+        const rlimit limit{launch.file_size_limit, launch.file_size_limit};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+    }
+    if (launch.as_nobody) {
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(125);
+        if (access("config_psd.txt", R_OK) != 0) _exit(125);
+    }
+    const std::string program = launch.program.empty() ? PSD_EXE : launch.program;
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
+    for (const std::string& argument : launch.arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+}
+
+}  // namespace
+
 Outcome run_psd_as(const std::string& dir, const Launch& launch) {
     int out[2];
     if (pipe(out) != 0) throw std::runtime_error("pipe failed");
     const pid_t child = fork();
     if (child < 0) throw std::runtime_error("fork failed");
     if (child == 0) {
-        dup2(out[1], 1);
-        dup2(out[1], 2);
         close(out[0]);
-        close(out[1]);
-        if (launch.close_stdin) {
-            close(0);
-        } else {
-            const int null_in = open("/dev/null", O_RDONLY);
-            dup2(null_in, 0);
-            if (null_in > 0) close(null_in);
-        }
-        if (chdir(dir.c_str()) != 0) _exit(125);
-        if (launch.file_size_limit != ~0ull) {
-            // An ignored SIGXFSZ stays ignored across exec, so a write past the limit fails with
-            // EFBIG, as on a full disk, instead of killing the process.
-            signal(SIGXFSZ, SIG_IGN);
-            const rlimit limit{launch.file_size_limit, launch.file_size_limit};
-            if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
-        }
-        if (launch.as_nobody) {
-            if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(125);
-            if (access("config_psd.txt", R_OK) != 0) _exit(125);
-        }
-        execl(PSD_EXE, "psd", static_cast<char*>(nullptr));
-        _exit(127);
+        start_child(dir, launch, out[1]);
     }
     close(out[1]);
     Outcome outcome;
@@ -227,6 +257,7 @@ Outcome run_psd_as(const std::string& dir, const Launch& launch) {
     int status = 0;
     waitpid(child, &status, 0);
     if (WIFEXITED(status)) outcome.run.exit_status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status) && !outcome.hung) outcome.signal = WTERMSIG(status);
     outcome.refused = outcome.run.exit_status == 125;
     return outcome;
 }
@@ -274,36 +305,9 @@ const std::string worked_report =
 
 #ifndef _WIN32
 RunResult run_psd_with(const std::string& dir, const std::vector<std::string>& arguments) {
-    std::vector<char*> argv{const_cast<char*>("psd")};
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) throw std::runtime_error("pipe failed");
-    const pid_t child = fork();
-    if (child < 0) throw std::runtime_error("fork failed");
-    if (child == 0) {
-        const int null_in = open("/dev/null", O_RDONLY);
-        dup2(null_in, 0);
-        dup2(out[1], 1);
-        dup2(out[1], 2);
-        close(out[0]);
-        close(out[1]);
-        if (chdir(dir.c_str()) != 0) _exit(127);
-        execv(PSD_EXE, argv.data());
-        _exit(127);
-    }
-    close(out[1]);
-    RunResult result;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(out[0], buffer, sizeof buffer)) > 0)
-        result.console.append(buffer, static_cast<std::size_t>(got));
-    close(out[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
-    return result;
+    Launch launch;
+    launch.arguments = arguments;
+    return run_psd_as(dir, launch).run;
 }
 #endif
 

@@ -59,11 +59,15 @@ struct RunResult {
 
 // How the child psd is started, beyond the defaults (standard input at its end).
 struct Launch {
+    std::string program;                 // the built psd when empty
+    std::vector<std::string> arguments;  // after the program's name
     bool close_stdin = false;    // standard input closed rather than at the end of an empty file
     int deadline_seconds = 120;  // then the run counts as hung and is killed
 #ifndef _WIN32
-    unsigned long long file_size_limit = ~0ull;  // RLIMIT_FSIZE, with SIGXFSZ ignored
-    bool as_nobody = false;                      // setuid(65534) after chdir
+    unsigned long long file_size_limit = ~0ull;  // RLIMIT_FSIZE, with SIGXFSZ ignored ...
+    bool file_size_signal = false;  // ... or left to end the process, as after "ulimit -f"
+    bool stdout_unread = false;     // standard output a pipe whose reading end is closed
+    bool as_nobody = false;         // setuid(65534) after chdir
 #endif
 };
 
@@ -71,10 +75,12 @@ struct Outcome {
     RunResult run;
     bool hung = false;     // still running at the deadline, then killed
     bool refused = false;  // the child could not be set up as asked (exit status 125)
+    int signal = 0;        // POSIX: the signal that ended it, if one did
 };
 
-// Runs the built psd in dir as launch says. A run that has not ended by the deadline (by default
-// far beyond any run here, sanitizers and all) is killed, so a hang fails instead of blocking.
+// Runs the built psd (or launch.program) in dir as launch says. A run that has not ended by the
+// deadline (by default far beyond any run here, sanitizers and all) is killed, so a hang fails
+// instead of blocking.
 Outcome run_psd_as(const std::string& dir, const Launch& launch);
 
 // Runs the built psd with the working directory dir and standard input at end of file.

@@ -11,14 +11,14 @@ constexpr std::size_t block_size = std::size_t{1} << 16;
 
 }  // namespace
 
-bool LineReader::open(const char* path, std::size_t max_line) {
-    file_ = open_for_reading(path);
-    if (!file_) return false;
+OpenStatus LineReader::open(const char* path, std::size_t max_line) {
+    const OpenStatus opened = open_for_reading(path, &file_);
+    if (opened != OpenStatus::ok) return opened;
     buffer_.assign(block_size + max_line + 1, '\0');
     begin_ = end_ = 0;
     max_line_ = max_line;
     at_eof_ = false;
-    return true;
+    return OpenStatus::ok;
 }
 
 LineStatus LineReader::next(std::string_view* line, bool* had_line_end) {

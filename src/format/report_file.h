@@ -24,7 +24,8 @@ struct ReportHeader {
 };
 
 // held_open: another program holds the report open without sharing it (Windows only).
-enum class ReportWriteStatus { written, cannot_create, write_failed, held_open };
+// no_reader: the report is a named pipe that no program reads (POSIX).
+enum class ReportWriteStatus { written, cannot_create, write_failed, held_open, no_reader };
 
 // Writes the report of psd_v[0..N/2] and psd_i[0..N/2] (N = header.nbpoint_section) to path, the
 // frequencies from deltat (in the time stamps' unit).

@@ -217,7 +217,12 @@ ReportReadStatus read_report(const char* path, ReportData* report, std::string* 
         return ReportReadStatus::unreadable;
     }
     LineReader reader;
-    if (!reader.open(path, max_report_line)) {
+    const OpenStatus opened = reader.open(path, max_report_line);
+    if (opened == OpenStatus::not_regular) {
+        *reason = "it is a named pipe or a device, not a file";
+        return ReportReadStatus::unreadable;
+    }
+    if (opened != OpenStatus::ok) {
         *reason = std::strerror(errno);
         return ReportReadStatus::unreadable;
     }

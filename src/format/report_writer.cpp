@@ -98,6 +98,8 @@ ReportWriteStatus write_report(const char* path, const ReportHeader& header, flo
             return ReportWriteStatus::write_failed;
         case ReplaceStatus::held_open:
             return ReportWriteStatus::held_open;
+        case ReplaceStatus::no_reader:
+            return ReportWriteStatus::no_reader;
         case ReplaceStatus::cannot_create:
             break;
     }

@@ -2,12 +2,13 @@
 //
 // The content goes to a temporary file beside the named one, is flushed to the disk and then takes
 // the name's place in one rename, so a failed run leaves any earlier file of that name untouched
-// and no temporary file behind. Names that must not be replaced are written straight into: a
-// device or a named pipe (/dev/stdout, NUL, CON), a file with more than one hard link (every link
-// keeps seeing the new content), and a file that may be written in a folder that may not (no
-// temporary file can be made there), as a plain open for writing would. Names are passed to the
-// system as the bytes they are, as fopen takes them. The content is text: on Windows each line
-// feed is stored as CR LF, as a text-mode write stores it.
+// and no temporary file behind (nor does a run ended by a signal, see platform/signals.h; one
+// killed outright leaves its file to the next run there, see internal/temporary_file.h). Names that
+// must not be replaced are written straight into: a device or a named pipe (/dev/stdout, NUL, CON),
+// a file with more than one hard link (every link keeps seeing the new content), and a file that
+// may be written in a folder that may not (no temporary file can be made there), as a plain open
+// for writing would. Names are passed to the system as the bytes they are, as fopen takes them. The
+// content is text: on Windows each line feed is stored as CR LF, as a text-mode write stores it.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +20,7 @@ enum class ReplaceStatus {
     cannot_create,  // no file of that name could be made or replaced (missing folder, read-only)
     write_failed,   // a write or the final flush failed part way (a full disk)
     held_open,      // another program holds the file open without sharing it (Windows)
+    no_reader,      // a named pipe that no program reads (POSIX): writing would wait for one
 };
 
 // The open file that the content is written into; replace_file hands it to the content writer.

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "internal/file_sink.h"
+#include "internal/temporary_file.h"
 #include "platform/replace_file.h"
 
 namespace psd {
@@ -63,31 +64,19 @@ bool resolve_links(const std::string& path, std::string& target) {
     return false;
 }
 
-// Creates a new, empty file with a name like ".<name>.Ab12Cd" in the folder of target and gives
-// its descriptor and name, or -1 with errno set. It is created with mode 0666 under the umask (and
-// any default access list of the folder), exactly as a plain creation of the file would be.
+// Creates a new, empty file with a temporary name (internal/temporary_file.h) in the folder of
+// target and gives its descriptor and name, or -1 with errno set; the leftovers of runs killed
+// there go first. It is created with mode 0666 under the umask (and any default access list of
+// the folder), exactly as a plain creation of the file would be.
 int create_temporary(const std::string& target, std::string& temporary) {
     const std::string folder = folder_of(target);
-    const std::string name = target.substr(folder.size(), 64);
-    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    // Only uniqueness matters: O_EXCL settles collisions, so a weak, clock-free mix of the process
-    // id, a call counter and a stack address is enough to spread the names.
-    static std::uint64_t calls = 0;
-    std::uint64_t seed = (static_cast<std::uint64_t>(::getpid()) << 32) ^ ++calls ^
-                         reinterpret_cast<std::uintptr_t>(&temporary);
+    remove_leftovers(folder);
+    TemporaryNames names(folder, target.substr(folder.size()));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        seed += 0x9e3779b97f4a7c15ULL;  // splitmix64
-        std::uint64_t bits = seed;
-        bits = (bits ^ (bits >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        bits = (bits ^ (bits >> 27)) * 0x94d049bb133111ebULL;
-        bits ^= bits >> 31;
-        std::string suffix(6, 'A');
-        for (char& c : suffix) {
-            c = letters[bits % 62];
-            bits /= 62;
-        }
-        temporary = folder + "." + name + "." + suffix;
+        temporary = names.next();
+        const InterruptionsHeld held;
         const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) hold_temporary(temporary.c_str());
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
@@ -104,13 +93,64 @@ void sync_folder(const std::string& target) {
     ::close(fd);
 }
 
+// Opens an existing file that is not to be replaced for writing, or gives -1 with errno set. The
+// open does not wait: a named pipe's would wait for a reader, for ever if none comes, so it fails
+// at once with ENXIO instead. The writes then wait for a slow reader as usual.
+int open_in_place(const char* name) {
+    const int fd = ::open(name, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 // Writes the content straight into an existing file that is not to be replaced.
 ReplaceStatus write_in_place(const char* name, ContentWriter write_content, const void* content) {
-    const int fd = ::open(name, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return ReplaceStatus::cannot_create;
+    const int fd = open_in_place(name);
+    if (fd < 0) {
+        // ENXIO also comes from a device without its hardware, which is no pipe at all.
+        struct stat info;
+        const bool no_reader = errno == ENXIO && ::stat(name, &info) == 0 && S_ISFIFO(info.st_mode);
+        return no_reader ? ReplaceStatus::no_reader : ReplaceStatus::cannot_create;
+    }
     const bool written = write_content_to(fd, write_content, content);
     const bool closed = close_checked(fd);
     return written && closed ? ReplaceStatus::written : ReplaceStatus::write_failed;
+}
+
+// Gives the new file the owner and mode of the file it replaces, as rewriting that file in place
+// would keep them; false when the mode cannot be set.
+bool keep_owner_and_mode(int fd, const struct stat& existing) {
+    // The owner first: changing it clears set-id bits that the mode then restores. Keeping the
+    // owner needs privileges that a user replacing their own file does not need, so a refusal is
+    // not a failure.
+    struct stat created;
+    if (::fstat(fd, &created) == 0 &&
+        (created.st_uid != existing.st_uid || created.st_gid != existing.st_gid)) {
+        if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+            // best effort only
+        }
+    }
+    return ::fchmod(fd, existing.st_mode & 07777) == 0;
+}
+
+// Puts the complete temporary file in the place of target, or removes it when status says that
+// it is not complete (if even that fails, nothing is left to do: the failure is being reported);
+// either way it is no longer the one an interrupting signal removes.
+ReplaceStatus finish_temporary(const std::string& temporary, const std::string& target,
+                               ReplaceStatus status) {
+    {
+        const InterruptionsHeld held;
+        if (status == ReplaceStatus::written && ::rename(temporary.c_str(), target.c_str()) != 0)
+            status = ReplaceStatus::cannot_create;
+        if (status != ReplaceStatus::written) static_cast<void>(::unlink(temporary.c_str()));
+        release_temporary();
+    }
+    if (status == ReplaceStatus::written) sync_folder(target);
+    return status;
 }
 
 // Writes the content into a temporary file beside target and renames it over target once it is
@@ -136,19 +176,7 @@ ReplaceStatus replace_through_temporary(const std::string& target, const struct 
     }
 
     ReplaceStatus status = ReplaceStatus::written;
-    if (existing) {
-        // The owner first: changing it clears set-id bits that the mode then restores. Keeping
-        // the owner needs privileges that a user replacing their own file does not need, so a
-        // refusal is not a failure.
-        struct stat created;
-        if (::fstat(fd, &created) == 0 &&
-            (created.st_uid != existing->st_uid || created.st_gid != existing->st_gid)) {
-            if (::fchown(fd, existing->st_uid, existing->st_gid) != 0) {
-                // best effort only
-            }
-        }
-        if (::fchmod(fd, existing->st_mode & 07777) != 0) status = ReplaceStatus::cannot_create;
-    }
+    if (existing && !keep_owner_and_mode(fd, *existing)) status = ReplaceStatus::cannot_create;
     if (status == ReplaceStatus::written && !write_content_to(fd, write_content, content))
         status = ReplaceStatus::write_failed;
     // A file system without fsync support reports EINVAL; there is nothing more to flush then.
@@ -157,15 +185,7 @@ ReplaceStatus replace_through_temporary(const std::string& target, const struct 
     }
     if (!close_checked(fd) && status == ReplaceStatus::written)
         status = ReplaceStatus::write_failed;
-    if (status == ReplaceStatus::written && ::rename(temporary.c_str(), target.c_str()) != 0) {
-        status = ReplaceStatus::cannot_create;
-    }
-    if (status != ReplaceStatus::written) {
-        ::unlink(temporary.c_str());
-        return status;
-    }
-    sync_folder(target);
-    return ReplaceStatus::written;
+    return finish_temporary(temporary, target, status);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "internal/file_sink.h"
+#include "internal/temporary_file.h"
 #include "platform/replace_file.h"
 
 namespace psd {
@@ -31,34 +32,28 @@ std::string folder_of(const std::string& path) {
     return end == std::string::npos ? std::string() : path.substr(0, end + 1);
 }
 
-// Creates a new, empty file with a name like ".<name>.Ab12Cd" in the folder of target and gives
-// its handle and name, or INVALID_HANDLE_VALUE with the last error set.
+// Creates a new, empty file with a temporary name (internal/temporary_file.h) in the folder of
+// target and gives its handle and name, or INVALID_HANDLE_VALUE with the last error set; the
+// leftovers of runs killed there go first. Deletion is shared so that the console handler can
+// delete the file while it is being written (platform/signals.h).
 HANDLE create_temporary(const std::string& target, std::string& temporary) {
     const std::string folder = folder_of(target);
-    const std::string name = target.substr(folder.size(), 64);
-    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    // Only uniqueness matters: CREATE_NEW settles collisions, so a weak, clock-free mix of the
-    // process id, a call counter and a stack address is enough to spread the names.
-    static std::uint64_t calls = 0;
-    std::uint64_t seed = (static_cast<std::uint64_t>(GetCurrentProcessId()) << 32) ^ ++calls ^
-                         reinterpret_cast<std::uintptr_t>(&temporary);
+    remove_leftovers(folder);
+    TemporaryNames names(folder, target.substr(folder.size()));
     for (int attempt = 0; attempt < 100; ++attempt) {
-        seed += 0x9e3779b97f4a7c15ULL;  // splitmix64
-        std::uint64_t bits = seed;
-        bits = (bits ^ (bits >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        bits = (bits ^ (bits >> 27)) * 0x94d049bb133111ebULL;
-        bits ^= bits >> 31;
-        std::string suffix(6, 'A');
-        for (char& c : suffix) {
-            c = letters[bits % 62];
-            bits /= 62;
-        }
-        temporary = folder + "." + name + "." + suffix;
-        const HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
+        temporary = names.next();
+        const InterruptionsHeld held;
+        const HANDLE handle = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE,
+                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         const DWORD error = GetLastError();
-        if (handle != INVALID_HANDLE_VALUE) return handle;
-        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return handle;
+        if (handle != INVALID_HANDLE_VALUE) {
+            hold_temporary(temporary.c_str());
+            return handle;
+        }
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
+            SetLastError(error);
+            return handle;
+        }
     }
     return INVALID_HANDLE_VALUE;
 }
@@ -155,8 +150,10 @@ ReplaceStatus replace_file(const char* name, ContentWriter write_content, const 
         status = ReplaceStatus::write_failed;
     if (!CloseHandle(handle) && status == ReplaceStatus::written)
         status = ReplaceStatus::write_failed;
+    const InterruptionsHeld held;
     if (status == ReplaceStatus::written) status = put_in_place(temporary, target, existed);
     if (status != ReplaceStatus::written) DeleteFileA(temporary.c_str());
+    release_temporary();
     return status;
 }
 

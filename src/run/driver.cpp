@@ -26,10 +26,17 @@ Failure failure(RunFault fault, const std::string& name, const std::string& othe
 
 // The configuration, read whole before anything else is opened.
 std::variant<RunConfig, Failure> load_config(const std::string& config_path) {
-    File file = open_for_reading(config_path.c_str());
-    if (!file) return failure(RunFault::config_missing, "");
+    File file;
+    const OpenStatus opened = open_for_reading(config_path.c_str(), &file);
+    if (opened == OpenStatus::missing || opened == OpenStatus::unreadable)
+        return failure(RunFault::config_missing, "");
     RunConfig config;
     Failure f = failure(RunFault::config_malformed, "");
+    // A folder, a pipe or a device holds no configuration to read.
+    if (opened == OpenStatus::not_regular) {
+        f.config = ConfigStatus::read_error;
+        return f;
+    }
     f.config = read_run_config(file.get(), &config, &f.config_problem);
     if (f.config != ConfigStatus::ok) return f;
     return config;
@@ -96,15 +103,17 @@ std::variant<Analysis, Failure> analyse_in(const std::string& folder) {
     const std::string data_path = path_in(folder, data_file);
     analysis.report_path = path_in(folder, output_file);
 
-    File samples = open_for_reading(data_path.c_str());
-    if (!samples) return failure(RunFault::samples_missing, data_file);
+    File samples;
+    const OpenStatus opened = open_for_reading(data_path.c_str(), &samples);
+    if (opened == OpenStatus::missing || opened == OpenStatus::unreadable)
+        return failure(RunFault::samples_missing, data_file);
     // A report written over the record or the configuration would destroy what it is made of.
     if (same_file(analysis.report_path.c_str(), data_path.c_str()))
         return failure(RunFault::same_as_samples, output_file, data_file);
     if (same_file(analysis.report_path.c_str(), config_path.c_str()))
         return failure(RunFault::same_as_config, output_file, "config_psd.txt");
     // A pipe or a device cannot be measured: an endless one would never end the count.
-    if (!is_regular_file(samples.get())) return failure(RunFault::samples_unreadable, data_file);
+    if (opened != OpenStatus::ok) return failure(RunFault::samples_unreadable, data_file);
 
     if (auto f = analyse_samples(samples.get(), data_file, analysis)) return *f;
     return analysis;
@@ -122,6 +131,8 @@ std::optional<Failure> write_analysis(const Analysis& analysis) {
             return failure(RunFault::report_held_open, output_file);
         case ReportWriteStatus::write_failed:
             return failure(RunFault::report_write_failed, output_file);
+        case ReportWriteStatus::no_reader:
+            return failure(RunFault::report_no_reader, output_file);
     }
     return std::nullopt;
 }

@@ -32,6 +32,7 @@ enum class RunFault {
     report_cannot_create,  // the report's folder is missing or read-only, or the name a folder
     report_held_open,      // Windows: another program holds the report open
     report_write_failed,   // the disk filled up part way
+    report_no_reader,      // the report is a named pipe that no program reads
 };
 
 struct Failure {

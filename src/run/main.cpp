@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/console.h"
+#include "platform/signals.h"
 #include "run/arguments.h"
 #include "run/driver.h"
 #include "run/messages.h"
@@ -25,6 +26,10 @@ namespace {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything is written: a closed standard output or a file size limit then makes a
+    // write fail (a message, status 1) rather than kill the run, and a run interrupted while it
+    // writes its report leaves no part of it behind.
+    psd::set_up_signals();
     const psd::Arguments arguments = psd::parse_arguments(argc, argv);
     switch (arguments.action) {
         case psd::Action::help:

@@ -200,6 +200,10 @@ std::string ending_text(const Failure& f) {
         case RunFault::report_held_open:
             return cannot_create_text(f.name) +
                    "Another program holds it open: close it there, then run psd again.\n";
+        case RunFault::report_no_reader:
+            return cannot_create_text(f.name) +
+                   "It is a named pipe that no program reads: start the program that reads it "
+                   "first, or change output_file in config_psd.txt.\n";
         case RunFault::report_write_failed:
             return "The file " + f.name +
                    " could not be written completely; the disk may be full.\n";

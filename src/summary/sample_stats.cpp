@@ -8,7 +8,6 @@
 #include "format/sample_messages.h"
 #include "format/sample_stream.h"
 #include "platform/file.h"
-#include "platform/file_identity.h"
 
 namespace psd {
 
@@ -67,15 +66,19 @@ SampleStatsStatus read_sample_stats(const char* path, const std::string& name,
                                     std::int32_t nb_section, std::int32_t nbpoint_section,
                                     SampleStats* stats, std::string* why) {
     *stats = SampleStats{};
-    File file = open_for_reading(path);
-    if (!file) {
-        const bool missing = errno == ENOENT;
-        *why = missing ? "does not exist" : std::string("cannot be read: ") + std::strerror(errno);
-        return missing ? SampleStatsStatus::missing : SampleStatsStatus::unusable;
-    }
-    if (!is_regular_file(file.get())) {
-        *why = unreadable_text(name);
-        return SampleStatsStatus::unusable;
+    File file;
+    switch (open_for_reading(path, &file)) {
+        case OpenStatus::ok:
+            break;
+        case OpenStatus::missing:
+            *why = "does not exist";
+            return SampleStatsStatus::missing;
+        case OpenStatus::unreadable:
+            *why = std::string("cannot be read: ") + std::strerror(errno);
+            return SampleStatsStatus::unusable;
+        case OpenStatus::not_regular:
+            *why = unreadable_text(name);
+            return SampleStatsStatus::unusable;
     }
     const std::int64_t needed = std::int64_t{nb_section} * nbpoint_section;
     SampleStream stream;

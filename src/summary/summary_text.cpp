@@ -91,8 +91,9 @@ std::string rsn0_text(const Summary& s) {
 std::string spectrum_text(const Summary& s, double level) {
     std::string out = rsn0_text(s);
     if (s.slope_bins.last - s.slope_bins.first < 2) {
-        out += "  slopes, dB/decade  not available: the default band holds fewer than 2 bins "
-               "(give one with --slope-band)\n";
+        out +=
+            "  slopes, dB/decade  not available: the default band holds fewer than 2 bins "
+            "(give one with --slope-band)\n";
     } else {
         out += format(
             "  slopes, dB/decade  least squares on the log-log spectrum, %s to %s Hz "

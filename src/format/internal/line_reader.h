@@ -18,14 +18,14 @@ enum class LineStatus { line, end_of_file, too_long, read_error };
 
 class LineReader {
   public:
-    // Opens path for reading lines of at most max_line bytes (line end excluded). Returns false
-    // when the file cannot be opened (errno tells why). The file closes with the reader.
-    // REQUIRES: max_line > 0.
-    bool open(const char* path, std::size_t max_line);
+    // Opens path for reading lines of at most max_line bytes (line end excluded), as
+    // open_for_reading does: anything but ok leaves nothing to read. The file closes with the
+    // reader. REQUIRES: max_line > 0.
+    OpenStatus open(const char* path, std::size_t max_line);
 
     // Reads the next line into *line (without its LF or CR LF), valid until the next call, and
     // sets *had_line_end to whether a line feed ended it (false only for a last line cut short).
-    // REQUIRES: open returned true.
+    // REQUIRES: open returned ok.
     LineStatus next(std::string_view* line, bool* had_line_end);
 
   private:
