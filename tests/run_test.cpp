@@ -263,14 +263,6 @@ TEST(Run, ReportsFilesThatCannotBeReadOrWritten) {
     }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define PSD_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define PSD_ASAN 1
-#endif
-#endif
-
 TEST(Run, ReportsLackOfMemoryInsteadOfCrashing) {
 #ifdef PSD_ASAN
     GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";

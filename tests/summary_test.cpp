@@ -785,14 +785,6 @@ TEST(SummaryProgram, RefusesWhatItCannotSummariseAndGoesOnWithTheOtherReports) {
     }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-#define PSD_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define PSD_ASAN 1
-#endif
-#endif
-
 // A report of 2^19 bins needs some 30 MiB to be read and as much again for its plot data. Under
 // address space limits 8 MiB apart, from one too small to read the report up to the first that
 // fits all (a larger one fits too), every run either gives its whole output or says that memory

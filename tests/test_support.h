@@ -13,6 +13,16 @@
 
 #include "platform/file.h"
 
+// PSD_ASAN: built with AddressSanitizer, whose shadow memory needs more address space than the
+// limits some tests set.
+#if defined(__SANITIZE_ADDRESS__)
+#define PSD_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PSD_ASAN 1
+#endif
+#endif
+
 // A fresh folder under the system's temporary folder, removed with its contents on destruction.
 class TempDir {
   public:
