@@ -12,6 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "reference/memory_files.h"
+#include "run/driver.h"
+#include "run/messages.h"
 #include "test_support.h"
 
 using namespace psd;
@@ -594,3 +597,27 @@ TEST(Run, NamesTheFolderOrPathAMissingFileWasLookedFor) {
 }
 
 #endif  // POSIX
+
+// The file-system seam: a whole run on files held in memory reads and writes what it does on a
+// disk, and fails as it does there, so that fuzzing can run it without one.
+TEST(Run, RunsOnFilesHeldInMemoryAsOnADisk) {
+    reference::MemoryFiles files;
+    files.folders.insert("cell");
+    files.files["cell/config_psd.txt"] = "samples.txt 0 1 4 r.txt\n";
+    files.files["cell/samples.txt"] = worked_samples;
+    EXPECT_FALSE(run_psd("cell", files));
+    EXPECT_EQ(files.files["cell/r.txt"], worked_report);
+
+    files.files["cell/config_psd.txt"] = "missing.txt 0 1 4 r.txt\n";
+    const std::optional<Failure> missing = run_psd("cell", files);
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(message_of(*missing),
+              "\nThe file missing.txt does not exist in the current directory.\nIt was looked for "
+              "in the folder cell.\n");
+    files.files["cell/config_psd.txt"] = "samples.txt 0 1 4 out/r.txt\n";
+    const std::optional<Failure> no_folder = run_psd("cell", files);
+    ASSERT_TRUE(no_folder);
+    EXPECT_EQ(no_folder->fault, RunFault::report_cannot_create);
+    EXPECT_EQ(files.files["cell/r.txt"], worked_report);
+    EXPECT_EQ(files.files.size(), 3u);
+}

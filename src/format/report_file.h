@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
+
 namespace psd {
 
 // The parameter line's fields, as the configuration gave them (nb_section: the sections used).
@@ -27,11 +29,12 @@ struct ReportHeader {
 // no_reader: the report is a named pipe that no program reads (POSIX).
 enum class ReportWriteStatus { written, cannot_create, write_failed, held_open, no_reader };
 
-// Writes the report of psd_v[0..N/2] and psd_i[0..N/2] (N = header.nbpoint_section) to path, the
-// frequencies from deltat (in the time stamps' unit).
+// Writes the report of psd_v[0..N/2] and psd_i[0..N/2] (N = header.nbpoint_section) to path in
+// files, the frequencies from deltat (in the time stamps' unit).
 // REQUIRES: N a power of two, at least 2; both arrays hold N/2 + 1 floats.
 ReportWriteStatus write_report(const char* path, const ReportHeader& header, float deltat,
-                               const float* psd_v, const float* psd_i);
+                               const float* psd_v, const float* psd_i,
+                               const FileSystem& files = system_files());
 
 // The Nyquist frequency the report's frequencies come from: 1 / (2 deltat), kept as a float as
 // every report has kept it; bin k lies at k times it divided by N/2.

@@ -89,9 +89,9 @@ float nyquist_frequency(float deltat) {
 }
 
 ReportWriteStatus write_report(const char* path, const ReportHeader& header, float deltat,
-                               const float* psd_v, const float* psd_i) {
+                               const float* psd_v, const float* psd_i, const FileSystem& files) {
     const ReportContent report{header, deltat, psd_v, psd_i};
-    switch (replace_file(path, write_content, &report)) {
+    switch (files.replace_file(path, write_content, &report)) {
         case ReplaceStatus::written:
             return ReportWriteStatus::written;
         case ReplaceStatus::write_failed:

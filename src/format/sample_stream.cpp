@@ -24,6 +24,9 @@ constexpr std::uint32_t first_capacity = std::uint32_t{1} << 16;
 // size, so the unread text is not moved for every byte read.
 constexpr std::size_t least_buffer = std::size_t{1} << 16;
 
+// The read buffer the last pass of this thread left for the next.
+thread_local std::vector<char> spare_buffer;
+
 // Reads the next block after the unread text, first moving that text to the front of the buffer
 // when the block would not fit behind it. Returns false on a read error.
 bool read_block(SampleStream& s) {
@@ -207,15 +210,31 @@ Converted convert_last_line(SampleStream& s, const char* first, const char* end)
 
 }  // namespace
 
+ReadBuffer::~ReadBuffer() {
+    if (bytes_.size() > spare_buffer.size()) spare_buffer.swap(bytes_);
+}
+
+void ReadBuffer::ensure(std::size_t size) {
+    if (bytes_.size() >= size) return;
+    if (spare_buffer.size() >= size) {
+        bytes_.swap(spare_buffer);
+        return;
+    }
+    bytes_.assign(size, '\0');
+}
+
 SampleStatus start_samples(SampleStream& s, std::FILE* file, std::uint32_t n,
                            std::size_t block_size, std::uint64_t max_count) {
+    ReadBuffer kept = std::move(s.buffer);
     s = SampleStream{};
+    s.buffer = std::move(kept);
     s.file = file;
     s.block_size = block_size;
     s.max_count = max_count;
     s.n = n;
-    // Zeroed, so the padding that whole-word reads may touch is always defined.
-    s.buffer.assign(std::max(carry_room + block_size, least_buffer) + text_padding, '\0');
+    // Defined bytes throughout (zeros, or an earlier pass's text), so the padding that whole-word
+    // reads may touch is always defined.
+    s.buffer.ensure(std::max(carry_room + block_size, least_buffer) + text_padding);
 
     // A UTF-8 byte order mark is no text of line 1.
     while (s.len < 3 && !s.at_end) {

@@ -47,6 +47,26 @@ constexpr std::uint64_t max_sample_lines = INT32_MAX;
 // The block size a pass reads with.
 constexpr std::size_t stream_block_size = std::size_t{1} << 20;
 
+// The pass's read buffer. When a pass ends its buffer goes back to its thread, and the next pass
+// there takes it up again: a program that reads many files (a loop over records, a fuzzing
+// campaign) would otherwise allocate and clear a megabyte for each.
+class ReadBuffer {
+  public:
+    ReadBuffer() = default;
+    ReadBuffer(ReadBuffer&&) noexcept = default;
+    ReadBuffer& operator=(ReadBuffer&&) noexcept = default;
+    ~ReadBuffer();
+
+    // Makes at least size bytes available; every byte is defined (zero when newly allocated).
+    void ensure(std::size_t size);
+    char* data() { return bytes_.data(); }
+    std::size_t size() const { return bytes_.size(); }
+    char operator[](std::size_t i) const { return bytes_[i]; }
+
+  private:
+    std::vector<char> bytes_;
+};
+
 // State of one pass. The fields above the line are its results; the rest is the pass's own.
 struct SampleStream {
     std::uint64_t count = 0;  // the line reader's count, final once the pass returned ok
@@ -64,7 +84,7 @@ struct SampleStream {
     std::FILE* file = nullptr;
     std::size_t block_size = 0;
     std::uint64_t max_count = 0;
-    std::vector<char> buffer;
+    ReadBuffer buffer;
     std::size_t pos = 0;  // next unread character of the buffer
     std::size_t len = 0;  // end of the text in the buffer
     bool at_end = false;  // the file has no more text

@@ -6,7 +6,11 @@
 namespace psd {
 
 bool flush(FileSink& sink) {
-    if (!sink.failed && !write_all(sink.handle, sink.block, sink.used)) sink.failed = true;
+    if (sink.text != nullptr) {
+        sink.text->append(sink.block, sink.used);
+    } else if (!sink.failed && !write_all(sink.handle, sink.block, sink.used)) {
+        sink.failed = true;
+    }
     sink.used = 0;
     return !sink.failed;
 }
@@ -41,6 +45,12 @@ bool append_text(FileSink& sink, const char* text, std::size_t size) {
         text = line_end + 1;
     }
     return !sink.failed;
+}
+
+bool write_content_to_text(ContentWriter write_content, const void* content, std::string* text) {
+    FileSink sink;
+    sink.text = text;
+    return write_content(sink, content) && flush(sink);
 }
 
 }  // namespace psd

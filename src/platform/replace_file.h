@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace psd {
 
@@ -37,5 +38,10 @@ using ContentWriter = bool (*)(FileSink& sink, const void* content);
 // any earlier file of that name safely (see above).
 // REQUIRES: name NUL-terminated; write_content not null.
 ReplaceStatus replace_file(const char* name, ContentWriter write_content, const void* content);
+
+// The text that write_content(sink, content) produces, appended to *text as it would be written
+// to a file on Linux (line feeds as they are), for files kept in memory.
+// REQUIRES: write_content not null; text not null.
+bool write_content_to_text(ContentWriter write_content, const void* content, std::string* text);
 
 }  // namespace psd

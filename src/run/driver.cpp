@@ -4,7 +4,6 @@
 
 #include "format/sample_stream.h"
 #include "platform/file.h"
-#include "platform/file_identity.h"
 #include "run/plan.h"
 
 namespace psd {
@@ -25,9 +24,10 @@ Failure failure(RunFault fault, const std::string& name, const std::string& othe
 }
 
 // The configuration, read whole before anything else is opened.
-std::variant<RunConfig, Failure> load_config(const std::string& config_path) {
+std::variant<RunConfig, Failure> load_config(const std::string& config_path,
+                                             const FileSystem& files) {
     File file;
-    const OpenStatus opened = open_for_reading(config_path.c_str(), &file);
+    const OpenStatus opened = files.open_for_reading(config_path.c_str(), &file);
     if (opened == OpenStatus::missing || opened == OpenStatus::unreadable)
         return failure(RunFault::config_missing, "");
     RunConfig config;
@@ -89,11 +89,11 @@ std::optional<Failure> analyse_samples(std::FILE* samples, const std::string& da
     return std::nullopt;
 }
 
-std::variant<Analysis, Failure> analyse_in(const std::string& folder) {
-    if (!folder.empty() && !is_enterable_folder(folder.c_str()))
+std::variant<Analysis, Failure> analyse_in(const std::string& folder, const FileSystem& files) {
+    if (!folder.empty() && !files.is_enterable_folder(folder.c_str()))
         return failure(RunFault::folder_not_entered, folder);
     const std::string config_path = path_in(folder, "config_psd.txt");
-    std::variant<RunConfig, Failure> loaded = load_config(config_path);
+    std::variant<RunConfig, Failure> loaded = load_config(config_path, files);
     if (Failure* f = std::get_if<Failure>(&loaded)) return *f;
 
     Analysis analysis;
@@ -104,13 +104,13 @@ std::variant<Analysis, Failure> analyse_in(const std::string& folder) {
     analysis.report_path = path_in(folder, output_file);
 
     File samples;
-    const OpenStatus opened = open_for_reading(data_path.c_str(), &samples);
+    const OpenStatus opened = files.open_for_reading(data_path.c_str(), &samples);
     if (opened == OpenStatus::missing || opened == OpenStatus::unreadable)
         return failure(RunFault::samples_missing, data_file);
     // A report written over the record or the configuration would destroy what it is made of.
-    if (same_file(analysis.report_path.c_str(), data_path.c_str()))
+    if (files.same_file(analysis.report_path.c_str(), data_path.c_str()))
         return failure(RunFault::same_as_samples, output_file, data_file);
-    if (same_file(analysis.report_path.c_str(), config_path.c_str()))
+    if (files.same_file(analysis.report_path.c_str(), config_path.c_str()))
         return failure(RunFault::same_as_config, output_file, "config_psd.txt");
     // A pipe or a device cannot be measured: an endless one would never end the count.
     if (opened != OpenStatus::ok) return failure(RunFault::samples_unreadable, data_file);
@@ -119,10 +119,10 @@ std::variant<Analysis, Failure> analyse_in(const std::string& folder) {
     return analysis;
 }
 
-std::optional<Failure> write_analysis(const Analysis& analysis) {
+std::optional<Failure> write_analysis(const Analysis& analysis, const FileSystem& files) {
     const std::string output_file = name_of(analysis.config.output_file);
     switch (write_report(analysis.report_path.c_str(), analysis.header, analysis.deltat,
-                         analysis.densities.psd_v.data(), analysis.densities.psd_i.data())) {
+                         analysis.densities.psd_v.data(), analysis.densities.psd_i.data(), files)) {
         case ReportWriteStatus::written:
             return std::nullopt;
         case ReportWriteStatus::cannot_create:
@@ -139,22 +139,22 @@ std::optional<Failure> write_analysis(const Analysis& analysis) {
 
 }  // namespace
 
-std::variant<Analysis, Failure> analyse_folder(const std::string& folder) {
+std::variant<Analysis, Failure> analyse_folder(const std::string& folder, const FileSystem& files) {
     // The read buffer and the section buffers grow on the heap.
     std::variant<Analysis, Failure> result = failure(RunFault::out_of_memory, "");
     try {
-        result = analyse_in(folder);
+        result = analyse_in(folder, files);
     } catch (const std::bad_alloc&) {
     }
     if (Failure* f = std::get_if<Failure>(&result)) f->folder = folder;
     return result;
 }
 
-std::optional<Failure> run_psd(const std::string& folder) {
-    std::variant<Analysis, Failure> analysis = analyse_folder(folder);
+std::optional<Failure> run_psd(const std::string& folder, const FileSystem& files) {
+    std::variant<Analysis, Failure> analysis = analyse_folder(folder, files);
     if (const Failure* f = std::get_if<Failure>(&analysis)) return *f;
     try {
-        return write_analysis(std::get<Analysis>(analysis));
+        return write_analysis(std::get<Analysis>(analysis), files);
     } catch (const std::bad_alloc&) {
         return failure(RunFault::out_of_memory, "");
     }

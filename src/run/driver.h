@@ -10,6 +10,7 @@
 #include <variant>
 
 #include "format/report_file.h"
+#include "platform/file_system.h"
 #include "run/config.h"
 #include "run/failure.h"
 #include "spectrum/estimator.h"
@@ -26,12 +27,13 @@ struct Analysis {
     std::string report_path;  // output_file as seen from the folder
 };
 
-// Reads config_psd.txt and the samples in folder (empty: the current folder) and estimates the
-// densities, with every check of a run but the report's; writes nothing.
-std::variant<Analysis, Failure> analyse_folder(const std::string& folder);
+// Reads config_psd.txt and the samples in folder (empty: the current folder) of files and
+// estimates the densities, with every check of a run but the report's; writes nothing.
+std::variant<Analysis, Failure> analyse_folder(const std::string& folder,
+                                               const FileSystem& files = system_files());
 
 // The whole run in folder (empty: the current folder): the analysis, then the report. Returns
 // nothing when the report is written.
-std::optional<Failure> run_psd(const std::string& folder);
+std::optional<Failure> run_psd(const std::string& folder, const FileSystem& files = system_files());
 
 }  // namespace psd

@@ -4,13 +4,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace psd {
 
 struct FileSink {
     static constexpr std::size_t capacity = std::size_t{1} << 16;
-    std::intptr_t handle = -1;  // a file descriptor, or a Windows HANDLE
-    bool crlf = false;          // each line feed is stored as CR LF, as Windows text files hold it
+    std::intptr_t handle = -1;    // a file descriptor, or a Windows HANDLE
+    std::string* text = nullptr;  // instead of a file: the text is appended here
+    bool crlf = false;  // each line feed is stored as CR LF, as Windows text files hold it
     bool failed = false;
     std::size_t used = 0;
     char block[capacity];
