@@ -150,6 +150,8 @@ TEST(Run, SucceedsSilentlyWithStatusZero) {
          ""},
         {"samples.txt 0 1 4 r.txt",
          "0 1 1\n1 2 1\n2 1e30 1\n3 " + huge_token.substr(0, 150) + " -0", ""},
+        // A whole number of any length is whole: leading zeros beyond what a message shows.
+        {"samples.txt 0 1 " + std::string(300, '0') + "4 r.txt", samples(4), ""},
         // A tiny interval whose frequencies and densities still fit floats.
         {"samples.txt 1 1 4 r.txt", "0 1 0\n1e-38 0 1\n2 0 0\n3 2 1\n", ""},
     };

@@ -52,10 +52,42 @@ bool is_white(int c) {
 // The characters of a field kept for its message: enough to show what was read.
 constexpr std::size_t kept_characters = 200;
 
-// Reads the next white-space-delimited token into *token, at most limit characters of it (a
-// longer token is left unread beyond them, *longer set). Returns ok, or the fault of a field
-// missing at the end of the file or of a read error.
-ConfigStatus read_token(Source& in, std::size_t limit, std::string* token, bool* longer) {
+// A "%d" field read as it goes by, but whole: the sign and digits must make up the entire token
+// ("12abc" and "8.5" are refused where a scan would take 12 and 8 and leave the rest for the next
+// field). Any run of digits is read, however long: the magnitude saturates just past the 32-bit
+// range.
+struct IntegerScan {
+    static constexpr std::int64_t past_range = std::int64_t{INT32_MAX} + 2;
+    std::size_t length = 0;
+    bool negative = false;
+    bool whole = true;  // every character so far a digit, but a leading sign
+    bool any_digit = false;
+    std::int64_t magnitude = 0;
+
+    void take(char c) {
+        const bool sign = length == 0 && (c == '+' || c == '-');
+        negative = negative || (sign && c == '-');
+        if (c >= '0' && c <= '9') {
+            any_digit = true;
+            magnitude = std::min(magnitude * 10 + (c - '0'), past_range);
+        } else if (!sign) {
+            whole = false;
+        }
+        ++length;
+    }
+    ConfigStatus value(std::int32_t* number) const {
+        const std::int64_t signed_value = negative ? -magnitude : magnitude;
+        if (!whole || !any_digit || signed_value < INT32_MIN || signed_value > INT32_MAX)
+            return ConfigStatus::not_whole_number;
+        *number = static_cast<std::int32_t>(signed_value);
+        return ConfigStatus::ok;
+    }
+};
+
+// Reads the next white-space-delimited token whole, keeping its first kept_characters in
+// *token and scanning it as an integer in *scan. Returns ok, or the fault of a field missing at
+// the end of the file or of a read error.
+ConfigStatus read_token(Source& in, std::string* token, IntegerScan* scan) {
     int c;
     do
         c = in.get();
@@ -63,43 +95,21 @@ ConfigStatus read_token(Source& in, std::size_t limit, std::string* token, bool*
     if (c == EOF)
         return std::ferror(in.stream) ? ConfigStatus::read_error : ConfigStatus::missing_field;
     token->clear();
-    *longer = false;
     for (; c != EOF && !is_white(c); c = in.get()) {
-        if (token->size() == limit) {
-            *longer = true;
-            break;
-        }
-        token->push_back(static_cast<char>(c));
+        if (token->size() < kept_characters) token->push_back(static_cast<char>(c));
+        scan->take(static_cast<char>(c));
     }
     return std::ferror(in.stream) ? ConfigStatus::read_error : ConfigStatus::ok;
-}
-
-// A "%d" field, but whole: the sign and digits must make up the entire token ("12abc" and "8.5"
-// are refused where a scan would take 12 and 8 and leave the rest for the next field).
-ConfigStatus parse_integer(const std::string& token, bool longer, std::int32_t* value) {
-    std::size_t i = token[0] == '+' || token[0] == '-' ? 1 : 0;
-    if (longer || i == token.size()) return ConfigStatus::not_whole_number;
-    // The magnitude saturates just past the 32-bit range, so any run of digits is safe.
-    constexpr std::int64_t past_range = std::int64_t{INT32_MAX} + 2;
-    std::int64_t magnitude = 0;
-    for (; i < token.size(); ++i) {
-        if (token[i] < '0' || token[i] > '9') return ConfigStatus::not_whole_number;
-        magnitude = std::min(magnitude * 10 + (token[i] - '0'), past_range);
-    }
-    const std::int64_t signed_value = token[0] == '-' ? -magnitude : magnitude;
-    if (signed_value < INT32_MIN || signed_value > INT32_MAX) return ConfigStatus::not_whole_number;
-    *value = static_cast<std::int32_t>(signed_value);
-    return ConfigStatus::ok;
 }
 
 // One field into its place in the configuration: a name (text) or a number.
 ConfigStatus read_field(Source& in, std::string* text, std::int32_t* number,
                         ConfigProblem* problem) {
-    bool longer = false;
-    const ConfigStatus read = read_token(in, kept_characters, &problem->token, &longer);
+    IntegerScan scan;
+    const ConfigStatus read = read_token(in, &problem->token, &scan);
     if (read != ConfigStatus::ok) return read;
-    if (number) return parse_integer(problem->token, longer, number);
-    if (longer || problem->token.size() > max_name_length) return ConfigStatus::name_too_long;
+    if (number) return scan.value(number);
+    if (scan.length > max_name_length) return ConfigStatus::name_too_long;
     *text = problem->token;
     return ConfigStatus::ok;
 }
