@@ -345,16 +345,21 @@ std::string not_finite(int line, const std::string& shown) {
 
 }  // namespace
 
-TEST(Run, TellsWhichUsedLineIsNotASampleAndIgnoresLinesBeyondTheUsedOnes) {
-    const std::string clean = exported(" ", false);
+namespace {
+
+// Exports that break the rule, as lab software writes them, with the message each gets; clean is
+// the eight good lines they are made from.
+struct BadExport {
+    const char* form;
+    std::string file, console;
+};
+
+std::vector<BadExport> bad_exports(const std::string& clean) {
     const std::string line_of_200 = "4e-3 " + std::string(195, '1');
     std::string carriage_returns = clean;
     for (char& c : carriage_returns)
         if (c == '\n') c = '\r';
-    const struct {
-        const char* form;
-        std::string file, console;
-    } cases[] = {
+    return {
         {"comma-separated", exported(",", false),
          not_a_sample(1, "0.000000e+00,0.000000e+00,-0.000000e+00")},
         {"semicolons, comma decimals", exported(";", true),
@@ -388,11 +393,17 @@ TEST(Run, TellsWhichUsedLineIsNotASampleAndIgnoresLinesBeyondTheUsedOnes) {
          "sample on a line of its own, ended by a line feed, in fewer than 198 characters.\n" +
              click},
     };
+}
+
+}  // namespace
+
+TEST(Run, TellsWhichUsedLineIsNotASampleAndIgnoresLinesBeyondTheUsedOnes) {
+    const std::string clean = exported(" ", false);
     TempDir dir;
     write_run_files(dir, "samples.txt 1 2 4 r.txt\n", clean);
     ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
     const std::string report = read_file(dir.file("r.txt"));
-    for (const auto& c : cases) {
+    for (const BadExport& c : bad_exports(clean)) {
         SCOPED_TRACE(c.form);
         write_file(dir.file("r.txt"), "an earlier report\n");
         write_file(dir.file("samples.txt"), c.file);
