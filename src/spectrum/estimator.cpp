@@ -14,18 +14,21 @@ namespace {
 // 2k + 1): the squares are taken of those float values, not of the doubles, because stored
 // reports carry that rounding.
 void accumulate_section(const double* section, std::uint32_t n, float* spectrum, float* psd) {
+    // Indices in std::size_t: a 32-bit unsigned index may wrap, which keeps the compiler from
+    // turning these loops into vector code.
+    const std::size_t size = n;
     spectrum[0] = static_cast<float>(section[0]);
     spectrum[1] = 0.0f;
-    spectrum[n] = static_cast<float>(section[1]);
-    spectrum[n + 1] = 0.0f;
+    spectrum[size] = static_cast<float>(section[1]);
+    spectrum[size + 1] = 0.0f;
     // drealft's kernel is exp(+2 pi i j k / N); negating the imaginary parts gives the usual
     // exp(-...) spectrum. The magnitudes do not care, but the buffer then holds the usual spectrum.
-    for (std::uint32_t j = 2; j < n; j += 2) {
+    for (std::size_t j = 2; j < size; j += 2) {
         spectrum[j] = static_cast<float>(section[j]);
         spectrum[j + 1] = static_cast<float>(-section[j + 1]);
     }
-    const std::uint32_t half = n / 2;
-    for (std::uint32_t k = 0; k <= half; ++k) {
+    const std::size_t half = size / 2;
+    for (std::size_t k = 0; k <= half; ++k) {
         const double re = spectrum[2 * k];
         const double im = spectrum[2 * k + 1];
         psd[k] = static_cast<float>((re * re + im * im) + static_cast<double>(psd[k]));
