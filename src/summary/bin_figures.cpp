@@ -60,6 +60,24 @@ double CrossSums::phase_deg() const {
     return std::atan2(im, re) * 180 / pi;
 }
 
+ZnInterval band_zn_interval(double estimate, const std::vector<std::size_t>& bins,
+                            const BinCovariance& cov, std::int64_t sections,
+                            const CrossSpectrum* cross, double level, double* phase_deg) {
+    const double averages = cov.band_averages(bins) * static_cast<double>(sections);
+    double coherence = std::nan(""), phase = std::nan("");
+    if (cross) {
+        // The spectra summed over the bins before the coherence is formed: with M = 1 every
+        // bin's own coherence is 1.
+        CrossSums sums;
+        for (std::size_t k : bins)
+            sums.add(*cross, k, 1);
+        coherence = sums.coherence();
+        phase = sums.phase_deg();
+    }
+    if (phase_deg) *phase_deg = phase;
+    return zn_interval(estimate, averages, coherence, averages, level);
+}
+
 std::vector<BinFigures> bin_figures(const ReportData& report, const BinCovariance& cov,
                                     const CrossSpectrum* cross, double level) {
     const std::size_t top = report.frequency.size();

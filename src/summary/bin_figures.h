@@ -45,6 +45,14 @@ struct CrossSums {
     double phase_deg() const;
 };
 
+// The interval at level of estimate = sqrt(mean P_v / mean P_i) over bins (bin numbers, sorted)
+// of M sections: the F law of uncorrelated V and I without cross (no samples), else the model the
+// coherence of the bins' summed cross-spectrum calls for; *phase_deg (when not null) the phase
+// of that sum's Zn, NaN without cross. REQUIRES: bins not empty, of cov's N.
+ZnInterval band_zn_interval(double estimate, const std::vector<std::size_t>& bins,
+                            const BinCovariance& cov, std::int64_t sections,
+                            const CrossSpectrum* cross, double level, double* phase_deg);
+
 // The figures of bins 1 .. N/2 of report at level, with the samples' cross-spectrum when cross is
 // not null. REQUIRES: cov and cross of the report's N; level in (0, 1).
 std::vector<BinFigures> bin_figures(const ReportData& report, const BinCovariance& cov,

@@ -257,25 +257,16 @@ SummaryStatus check_samples(const SummaryOptions& options, Summary* s, std::stri
 
 // Rsn0's interval: from the report alone the F law of uncorrelated V and I; with the samples, the
 // model the coherence over the bins that entered Rsn0 calls for.
-void take_rsn0_interval(const SummaryOptions& options, Summary* s) {
+void take_rsn0_interval(const SummaryOptions& options, const BinCovariance& cov, Summary* s) {
     const double nan = std::nan("");
     s->rsn0_phase_deg = nan;
     if (!std::isfinite(s->rsn0)) {
         s->rsn0_interval = ZnInterval{nan, nan, ZnModel::assumed_uncorrelated, nan, nan, nan};
         return;
     }
-    double coherence = nan;
-    if (s->has_samples) {
-        // The spectra summed over the bins that entered Rsn0, before the coherence is formed:
-        // with M = 1 every bin's own coherence is 1.
-        CrossSums sums;
-        for (std::size_t k : s->rsn0_used_bins)
-            sums.add(*s->samples.cross, k, 1);
-        coherence = sums.coherence();
-        s->rsn0_phase_deg = sums.phase_deg();
-    }
-    s->rsn0_interval =
-        zn_interval(s->rsn0, s->rsn0_averages, coherence, s->rsn0_averages, options.level);
+    s->rsn0_interval = band_zn_interval(
+        s->rsn0, s->rsn0_used_bins, cov, s->report.header.nb_section,
+        s->has_samples ? &*s->samples.cross : nullptr, options.level, &s->rsn0_phase_deg);
 }
 
 }  // namespace
@@ -304,7 +295,7 @@ SummaryStatus summarise(const std::string& report_path, const SummaryOptions& op
     SummaryStatus status = summarise_report(options, cov, summary, why);
     if (status != SummaryStatus::ok) return status;
     if (options.use_samples) status = check_samples(options, summary, why);
-    take_rsn0_interval(options, summary);
+    take_rsn0_interval(options, cov, summary);
     if (options.per_bin)
         summary->bins =
             bin_figures(summary->report, cov,
