@@ -263,10 +263,14 @@ TEST(Summary, SlopesOfAKnownPowerLawAndRsn0OverTheLowBins) {
     EXPECT_LT(s.slope_v.std_error, 1e-4);
     // Default band: from bin 6 (3 Hz) to 0.8 of the Nyquist frequency (102.4 Hz): bins 6 to 204.
     EXPECT_EQ(s.slope_v.points, 199u);
-    // Zn = 1e6 f^-1/2: Rsn0 is its mean over bins 2 to 6, 1 to 3 Hz.
-    double expected = 0;
-    for (int k = 2; k <= 6; ++k)
-        expected += 1e6 / std::sqrt(k * 0.5) / 5;
+    // Rsn0 is sqrt(mean PSD_v / mean PSD_i) over bins 2 to 6, 1 to 3 Hz (it was the mean of Zn
+    // until that was seen to be biased upward for few sections).
+    double sum_v = 0, sum_i = 0;
+    for (int k = 2; k <= 6; ++k) {
+        sum_v += 1e-6 / std::pow(k * 0.5, 2);
+        sum_i += 1e-18 / (k * 0.5);
+    }
+    const double expected = std::sqrt(sum_v / sum_i);
     EXPECT_NEAR(s.rsn0, expected, expected * 1e-6);
 
     options.has_band = true;
@@ -277,7 +281,7 @@ TEST(Summary, SlopesOfAKnownPowerLawAndRsn0OverTheLowBins) {
     options.slope_high = 60;
     ASSERT_EQ(summarise(dir.file("law.txt"), options, &s, &why), SummaryStatus::ok);
     EXPECT_EQ(s.rsn0_used, 2u);
-    EXPECT_NEAR(s.rsn0, (1e6 / std::sqrt(10.0) + 1e6 / std::sqrt(10.5)) / 2, 1.0);
+    EXPECT_NEAR(s.rsn0, std::sqrt((1e-6 / 100 + 1e-6 / 110.25) / (1e-18 / 10 + 1e-18 / 10.5)), 1.0);
     EXPECT_EQ(s.slope_zn.points, 21u);
 }
 
@@ -306,9 +310,10 @@ TEST(Summary, RnAndParsevalOnWhiteNoiseOfKnownVariance) {
         ASSERT_TRUE(s.has_samples);
         EXPECT_NEAR(s.rn, 2000, 40);
         EXPECT_NEAR(s.samples.variance_v, 4e-6, 4e-6 * 0.05);
-        const double tolerance = hanning ? 0.05 : 0.01;
-        EXPECT_NEAR(s.parseval_v, 1, tolerance) << hanning;
-        EXPECT_NEAR(s.parseval_i, 1, tolerance) << hanning;
+        // Bin 0 from the samples, the window's own weights: 1 but for the report's 7 digits (it
+        // was within 5 % with the window, and 1 / N without it).
+        EXPECT_NEAR(s.parseval_v, 1, 1e-5) << hanning;
+        EXPECT_NEAR(s.parseval_i, 1, 1e-5) << hanning;
         EXPECT_NEAR(s.interval_error, 0, 1e-6);
         EXPECT_FALSE(s.samples_mismatch);
     }
@@ -325,6 +330,34 @@ TEST(Summary, RnAndParsevalOnWhiteNoiseOfKnownVariance) {
     std::string why;
     ASSERT_EQ(summarise(dir.file("report.txt"), options, &s, &why), SummaryStatus::ok) << why;
     EXPECT_NEAR(s.interval_error, 0.01, 1e-4);
+}
+
+// A random walk's power sits in its lowest bins, where the Hann window weighs the samples
+// unevenly: Parseval's check against the plain variance gave 0.55 for such a record. Against the
+// windowed sections' own power it gives 1, red or white, with the window or without.
+TEST(Summary, ParsevalRatioIsOneOnRedRecordsWithAndWithoutTheWindow) {
+    TempDir dir;
+    std::mt19937_64 generator(20270105);
+    std::normal_distribution<double> step(0, 1e-4);
+    std::string samples;
+    double v = 0, i = 0;
+    for (int j = 0; j < 4096; ++j) {
+        char line[96];
+        std::snprintf(line, sizeof line, "%.3f %.7e %.7e\n", j * 1e-3, v += step(generator),
+                      i += 1e-4 * step(generator));
+        samples += line;
+    }
+    for (int hanning : {0, 1}) {
+        write_run_files(dir, "samples.txt " + std::to_string(hanning) + " 8 512 report.txt\n",
+                        samples);
+        ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
+        Summary s;
+        std::string why;
+        ASSERT_EQ(summarise(dir.file("report.txt"), SummaryOptions{}, &s, &why), SummaryStatus::ok)
+            << why;
+        EXPECT_NEAR(s.parseval_v, 1, 1e-5) << hanning;
+        EXPECT_NEAR(s.parseval_i, 1, 1e-5) << hanning;
+    }
 }
 
 TEST(Summary, SampleFileThatIsMissingShortOrMalformedIsReported) {
@@ -587,29 +620,30 @@ std::vector<FigureCase> sample_check_cases() {
          samples_of(varying, constant("1e-6")),
          "",
          0.95,
-         {"Rsn0               not available: no usable Zn in bins 2 to 6, 1 to 3 Hz",
+         {"Rsn0               not available: no usable PSD_v and PSD_i in bins 2 to 6, 1 to 3 Hz",
           "PSD_i            not available (fewer than 2 usable bins)",
           "Rn               not available: the current is constant (sigma_V = 0.001422 V, "
           "sigma_I = 0 A, section means removed)",
           "Rsn0 / Rn        not available: no Rsn0",
-          "Parseval PSD_i   integrated 0 A^2, variance 0 A^2: ratio not available (the variance "
-          "is 0)"},
-         {"rsn0_ohm", "slope_psd_i_db_per_decade", "slope_psd_i_se", "slope_zn_db_per_decade",
-          "slope_zn_se", "rn_ohm", "rsn0_over_rn", "parseval_i"}},
+          "Parseval PSD_i   integrated 0 A^2, expected 0 A^2 from the windowed variance 0 A^2: "
+          "ratio not available (the variance is 0)"},
+         {"rsn0_ohm", "rsn0_low_ohm", "rsn0_high_ohm", "rsn0_model", "slope_psd_i_db_per_decade",
+          "slope_psd_i_se", "slope_zn_db_per_decade", "slope_zn_se", "rn_ohm", "rsn0_over_rn",
+          "parseval_i", "coherence_rsn0_band", "zn_phase_rsn0_band_deg"}},
         {flat_bins(16, 0.5),
          samples_of(varying, constant("1e-6")),
          "",
          0.95,
          {"Rn               not available: the current is constant",
           "Rsn0 / Rn        not available: no Rn"},
-         {"rn_ohm", "rsn0_over_rn", "parseval_i"}},
+         {"rn_ohm", "rsn0_over_rn", "parseval_i", "coherence_rsn0_band"}},
         {flat_bins(16, 0.5),
          samples_of(constant("0.5"), varying),
          "",
          0.95,
          {"Rn               0 ohm", "Rsn0 / Rn        not available: Rn is 0",
           ": ratio not available (the variance is 0)"},
-         {"rsn0_over_rn", "parseval_v"}},
+         {"rsn0_over_rn", "parseval_v", "coherence_rsn0_band"}},
         {flat_bins(16, 0.5),
          samples_of(varying, varying, "1e400"),
          "",
@@ -619,16 +653,19 @@ std::vector<FigureCase> sample_check_cases() {
     };
 }
 
-// Figures of the report alone: Zn near the largest double, frequencies whose logarithms are one,
-// a level whose lower tail's complement is 1.
+// Figures of the report alone: PSD_v near the largest double (Rsn0 from its square root, not
+// from a ratio past the doubles), frequencies whose logarithms are one, a level whose lower
+// tail's complement is 1.
 std::vector<FigureCase> report_figure_cases() {
     std::vector<Bin> huge_zn = flat_bins(16, 0.5), close;
-    for (int k = 2; k <= 6; ++k)
-        huge_zn[k - 1].zn = 1.5e308;
+    for (int k = 2; k <= 6; ++k) {
+        huge_zn[k - 1].v = 1.5e308;
+        huge_zn[k - 1].zn = 1.2247e163;
+    }
     for (int k = 0; k < 4; ++k)  // a unit in the last place apart
         close.push_back({1e10 + k * std::ldexp(1.0, -19), 1e-10 * (k + 1), 1e-18, 1e4});
     return {
-        {huge_zn, "", "", 0.95, {"Rsn0               1.5e+308 ohm"}, {}},
+        {huge_zn, "", "", 0.95, {"Rsn0               1.225e+163 ohm"}, {}},
         {close,
          "",
          "0:",
@@ -643,7 +680,8 @@ std::vector<FigureCase> report_figure_cases() {
          1 - std::ldexp(1.0, -53),
          {"PSD_v, PSD_i     not available (the level is too close to 0 or 1)",
           "Zn               not available (the level is too close to 0 or 1)"},
-         {"density_factor_low", "density_factor_high", "zn_factor_low", "zn_factor_high"}},
+         {"density_factor_low", "density_factor_high", "zn_factor_low", "zn_factor_high",
+          "rsn0_low_ohm", "rsn0_high_ohm"}},
     };
 }
 
@@ -652,9 +690,15 @@ std::vector<FigureCase> report_figure_cases() {
 // Every figure that cannot be formed from a correct report (or at a level too close to 1) is
 // given with the reason in the text and left empty in the CSV; neither ever spells nan or inf.
 TEST(SummaryText, GivesAReasonWhereAFigureCannotBeFormedAndLeavesItsCsvCellEmpty) {
-    const std::vector<std::string> sample_columns = {
-        "sample_file", "rn_ohm",    "rsn0_over_rn", "mean_interval_s", "interval_error_percent",
-        "parseval_v",  "parseval_i"};
+    const std::vector<std::string> sample_columns = {"sample_file",
+                                                     "rn_ohm",
+                                                     "rsn0_over_rn",
+                                                     "mean_interval_s",
+                                                     "interval_error_percent",
+                                                     "parseval_v",
+                                                     "parseval_i",
+                                                     "coherence_rsn0_band",
+                                                     "zn_phase_rsn0_band_deg"};
     std::vector<FigureCase> cases = sample_check_cases(), more = report_figure_cases();
     cases.insert(cases.end(), more.begin(), more.end());
     TempDir dir;
@@ -691,6 +735,7 @@ TEST(SummaryText, PlotDataKeepsEveryBinAndSaysNaNForAFigureNotAvailable) {
     write_file(dir.file("r.txt"), report_of(4, bins));
     SummaryOptions options = options_of("", "");
     options.slopes = false;
+    options.per_bin = true;
     Summary s;
     std::string why;
     ASSERT_EQ(summarise(dir.file("r.txt"), options, &s, &why), SummaryStatus::ok) << why;
@@ -701,7 +746,12 @@ TEST(SummaryText, PlotDataKeepsEveryBinAndSaysNaNForAFigureNotAvailable) {
     EXPECT_NE(assignments.find("rsn0 = NaN;"), std::string::npos) << assignments;
     EXPECT_NE(assignments.find("bins = 8; usable_v = 8; usable_i = 0; usable_zn = 0"),
               std::string::npos);
-    EXPECT_NE(data.find("\n0.125 1e-10 0 inf\n"), std::string::npos) << data;
+    // Each bin's band factors and kind follow its values: bin 1 is lowered by the Hann window's
+    // mean removal (no band), the last is the Nyquist bin, of half the degrees of freedom.
+    EXPECT_NE(data.find("\n0.125 1e-10 0 inf NaN NaN NaN NaN 1\n"), std::string::npos) << data;
+    // chi-squared with 4 degrees of freedom: 4 / 11.143 (NIST table 1.3.6.7.4).
+    EXPECT_NE(data.find("\n1 1e-10 0 inf 0.358"), std::string::npos) << data;
+    EXPECT_EQ(data.substr(data.size() - 10), "NaN NaN 2\n") << data;
     EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), 9);
 }
 
@@ -785,11 +835,11 @@ TEST(SummaryProgram, RefusesWhatItCannotSummariseAndGoesOnWithTheOtherReports) {
     }
 }
 
-// A report of 2^19 bins needs some 30 MiB to be read and as much again for its plot data. Under
-// address space limits 8 MiB apart, from one too small to read the report up to the first that
-// fits all (a larger one fits too), every run either gives its whole output or says that memory
-// ran out, in each output form. The limit is set in the shell that starts psd-summary: the
-// test's own process needs more.
+// A report of 2^19 bins needs some 30 MiB to be read, as much again for its plot data and about
+// twice that for the figures of every bin the plot draws. Under address space limits 16 MiB
+// apart, from one too small to read the report up to the first that fits all (a larger one fits
+// too), every run either gives its whole output or says that memory ran out, in each output
+// form. The limit is set in the shell that starts psd-summary: the test's own process needs more.
 TEST(SummaryProgram, SaysWhenMemoryRunsOutInsteadOfAborting) {
 #ifdef PSD_ASAN
     GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
@@ -808,7 +858,7 @@ TEST(SummaryProgram, SaysWhenMemoryRunsOutInsteadOfAborting) {
     write_file(dir.file("big.txt"), report);
     for (const char* form : {"--plot-data", "--csv", ""}) {
         int status = 1;
-        for (int kib = 16 << 10; status != 0 && kib <= 128 << 10; kib += 8 << 10) {
+        for (int kib = 16 << 10; status != 0 && kib <= 256 << 10; kib += 16 << 10) {
             std::string out;
             status =
                 run_summary(dir, std::string(form) + " --no-samples '" + dir.file("big.txt") + "'",

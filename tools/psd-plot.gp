@@ -4,12 +4,16 @@
 #     gnuplot -c psd-plot.gp REPORT OUTPUT.png|OUTPUT.svg [ASSIGNMENTS [BINS]]
 #
 # Three panels on one logarithmic frequency axis: PSD_v, PSD_i and Zn, each shaded with the
-# confidence band of a single bin, and the Rsn0 band marked on Zn.
+# confidence band of a single bin (each bin's own: the Nyquist bin's is wider, bin 1 with the Hann
+# window has none, being lowered by each section's mean removal; Zn's follows the coherence of
+# voltage and current, thin for a coherent cell), and the Rsn0 band marked on Zn.
 #
 # This script reads nothing from the report: psd-summary owns the report format, and everything
 # drawn here comes from `psd-summary --plot-data REPORT`, whose first line is gnuplot assignments
 # (the bands, the Rsn0 band, the bin counts, the frequency span and the title) and whose other
-# lines are the bins, "frequency PSD_v PSD_i Zn". ASSIGNMENTS is that first line and BINS a file
+# lines are the bins, "frequency PSD_v PSD_i Zn density_low density_high zn_low zn_high kind",
+# each bin with its own band factors and its kind (0 regular, 1 biased, 2 fewer degrees of
+# freedom: the special bins, marked with open circles). ASSIGNMENTS is that first line and BINS a file
 # of the bins (that output file as it is will do: its assignments line is skipped); tools/psd-plot
 # passes both. Without them this script runs psd-summary itself, found on PATH or named by
 # PSD_SUMMARY (given with -e "PSD_SUMMARY='...'" before -c), and keeps the bins in a datablock, so
@@ -38,6 +42,10 @@ zn_high = NaN
 rsn0_low = NaN
 rsn0_high = NaN
 rsn0 = NaN
+rsn0_lower = NaN
+rsn0_upper = NaN
+coherence = NaN
+zn_model = 'none'
 bins = 0
 usable_v = 0
 usable_i = 0
@@ -98,8 +106,8 @@ if (!have_bins_file) {
         print "psd-plot: note: psd-summary's output is longer than gnuplot's system() keeps, " . \
             "so the bins are read again through a pipe"
         set table $bins
-        plot '< ' . command every ::1 using (strcol(1)):(strcol(2)):(strcol(3)):(strcol(4)) \
-            with table
+        plot '< ' . command every ::1 using (strcol(1)):(strcol(2)):(strcol(3)):(strcol(4)): \
+            (strcol(5)):(strcol(6)):(strcol(7)):(strcol(8)):(strcol(9)) with table
         unset table
         if (|$bins| != bins) {
             print sprintf("psd-plot: psd-summary ('%s') gave %d of the %d bins of '%s'", \
@@ -221,6 +229,17 @@ do for [p = 1:3] {
             textcolor rgb '#8a6d00' front noenhanced
     }
     rsn0_title = (p == 3 && rsn0_low == rsn0_low) ? 'Rsn0 band' : ''
+    # Each bin's own band: columns 5 and 6 for the densities, 7 and 8 for Zn.
+    low_column = p == 3 ? 7 : 5
+    band_title = sprintf('%s band of one bin', percent) . \
+        ((p == 3 && zn_model eq 'coherent') ? ' (coherent V and I)' : '')
+    special_title = p == 1 ? 'special bin: own band or none' : ''
+    if (p == 3 && rsn0_lower == rsn0_lower) {
+        set label 3 sprintf('%s: %.4g to %.4g Ω', percent, rsn0_lower, rsn0_upper) \
+            at rsn0_high, rsn0 offset 1, -1 textcolor rgb '#8a6d00' front noenhanced
+    } else {
+        unset label 3
+    }
     if (n == 0) {
         set yrange [1:10]
         unset ytics
@@ -234,12 +253,15 @@ do for [p = 1:3] {
     } else {
         if (have_bands) {
             plot source every ::skip \
-                     using 1:(usable(column(column)) * low):(usable(column(column)) * high) \
-                     with filledcurves fillcolor rgb colour \
-                     title sprintf('%s band of one bin', percent), \
+                     using 1:(usable(column(column)) * column(low_column)): \
+                         (usable(column(column)) * column(low_column + 1)) \
+                     with filledcurves fillcolor rgb colour title band_title, \
                  source every ::skip using 1:(usable(column(column))) \
                      with linespoints pointtype 7 pointsize (marked ? 0.6 : 0) \
                      linecolor rgb colour linewidth 1.5 title name, \
+                 source every ::skip using 1:(column(9) > 0 ? usable(column(column)) : NaN) \
+                     with points pointtype 6 pointsize 1.4 linecolor rgb '#333333' \
+                     title special_title, \
                  keyentry with boxes fillcolor rgb '#f3e6b8' fillstyle solid 0.6 \
                      title rsn0_title
         } else {

@@ -3,7 +3,7 @@
 #include <cstddef>
 
 #include "fft/fft_pair.h"
-#include "trig/exact_trig.h"
+#include "spectrum/cross_spectrum.h"
 
 namespace psd {
 
@@ -33,20 +33,6 @@ void accumulate_section(const double* section, std::uint32_t n, float* spectrum,
         const double im = spectrum[2 * k + 1];
         psd[k] = static_cast<float>((re * re + im * im) + static_cast<double>(psd[k]));
     }
-}
-
-// Ten significant digits of 2 pi and a denominator of N - 1, so the weight is 0 at both ends of
-// the section; reports made with this window depend on both choices. The weights are the same for
-// every section, so they are worked out once (the very values, bit for bit, that a cosine per
-// sample and section would give) instead of N cosines per section.
-std::vector<double> hann_weights(std::uint32_t n) {
-    std::vector<double> weights(n);
-    const double window_step = 6.283185307 / static_cast<double>(n - 1);
-    for (std::uint32_t j = 0; j < n; ++j) {
-        const double angle = window_step * static_cast<double>(j);
-        weights[j] = (1.0 - exact_cos(angle)) / 2.0;
-    }
-    return weights;
 }
 
 }  // namespace

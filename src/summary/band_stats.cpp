@@ -1,8 +1,8 @@
 #include "summary/band_stats.h"
 
+#include <boost/math/special_functions/trigamma.hpp>
 #include <cmath>
 #include <limits>
-#include <vector>
 
 namespace psd {
 
@@ -22,6 +22,47 @@ double scaled_sum_of_usable(const double* values, BinRange range, double scale, 
         ++*used;
     }
     return sum;
+}
+
+// The mean of values at indices, overflow-free like mean_of_usable. REQUIRES: indices not empty.
+double mean_at(const double* values, const std::vector<std::size_t>& indices) {
+    const double count = static_cast<double>(indices.size());
+    double sum = 0;
+    for (std::size_t k : indices)
+        sum += values[k];
+    if (std::isfinite(sum)) return sum / count;
+    sum = 0;
+    for (std::size_t k : indices)
+        sum += values[k] / count;
+    return sum;
+}
+
+// One point of a fit: its bin number and its coordinates centred on their means.
+struct Point {
+    std::size_t bin;
+    double x, y;
+};
+
+// The quadratic forms c' R c and 1' R 1 of the residuals' correlation R, c the centred log
+// frequencies: R holds the correlation of points whose bins lie within the covariance's reach.
+struct Forms {
+    double line = 0, ones = 0;
+};
+
+Forms correlation_forms(const std::vector<Point>& p, const BinCorrelation& c) {
+    Forms f;
+    for (std::size_t i = 0; i < p.size(); ++i) {
+        f.line += p[i].x * p[i].x;
+        f.ones += 1;
+        if (!c.cov) continue;
+        for (std::size_t j = i + 1; j < p.size() && p[j].bin - p[i].bin <= c.cov->reach(); ++j) {
+            const double r =
+                log_power_correlation(c.cov->power_correlation(p[i].bin, p[j].bin), c.sections);
+            f.line += 2 * r * p[i].x * p[j].x;
+            f.ones += 2 * r;
+        }
+    }
+    return f;
 }
 
 }  // namespace
@@ -45,45 +86,72 @@ double mean_of_usable(const double* values, BinRange range, std::size_t* used) {
     return scaled_sum_of_usable(values, range, 1 / count, used);
 }
 
-SlopeFit fit_db_per_decade(const double* frequency, const double* values, BinRange range,
-                           double db_per_log10) {
+BandRatio ratio_of_band_means(const double* psd_v, const double* psd_i,
+                              const std::vector<std::size_t>& indices) {
+    BandRatio r;
+    for (std::size_t k : indices)
+        if (is_usable(psd_v[k]) && is_usable(psd_i[k])) r.used.push_back(k);
+    if (r.used.empty()) {
+        r.ratio = std::numeric_limits<double>::quiet_NaN();
+        return r;
+    }
+    // Square roots first: the ratio of the means themselves could leave the doubles.
+    r.ratio = std::sqrt(mean_at(psd_v, r.used)) / std::sqrt(mean_at(psd_i, r.used));
+    if (!std::isfinite(r.ratio)) r.ratio = std::numeric_limits<double>::quiet_NaN();
+    return r;
+}
+
+SlopeFit fit_db_per_decade(const double* frequency, const double* values,
+                           const std::vector<std::size_t>& indices, double db_per_log10,
+                           const BinCorrelation& correlation) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    std::vector<double> x, y;
-    for (std::size_t k = range.first; k < range.last; ++k) {
+    std::vector<Point> p;
+    double mean_x = 0, mean_y = 0;
+    for (std::size_t k : indices) {
         if (!is_usable(values[k]) || !is_usable(frequency[k])) continue;
-        x.push_back(std::log10(frequency[k]));
-        y.push_back(db_per_log10 * std::log10(values[k]));
+        p.push_back({k + 1, std::log10(frequency[k]), db_per_log10 * std::log10(values[k])});
+        mean_x += p.back().x;
+        mean_y += p.back().y;
     }
     SlopeFit fit;
-    fit.points = x.size();
+    fit.points = p.size();
     fit.slope = fit.std_error = nan;
     if (fit.points < 2) return fit;
     // Centred sums: log frequencies of one report are close to each other, so the textbook
     // one-pass formula would lose most of its digits to cancellation.
     const double n = static_cast<double>(fit.points);
-    double mean_x = 0, mean_y = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        mean_x += x[i];
-        mean_y += y[i];
-    }
-    mean_x /= n;
-    mean_y /= n;
     double sxx = 0, sxy = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        sxx += (x[i] - mean_x) * (x[i] - mean_x);
-        sxy += (x[i] - mean_x) * (y[i] - mean_y);
+    for (Point& q : p) {
+        q.x -= mean_x / n;
+        q.y -= mean_y / n;
+        sxx += q.x * q.x;
+        sxy += q.x * q.y;
     }
     // Frequencies a few units in the last place apart have one logarithm: no line through them.
     fit.slope = sxx > 0 && std::isfinite(sxy / sxx) ? sxy / sxx : nan;
     if (fit.points < 3 || std::isnan(fit.slope)) return fit;
     double residuals = 0;
-    for (std::size_t i = 0; i < x.size(); ++i) {
-        const double r = y[i] - mean_y - fit.slope * (x[i] - mean_x);
-        residuals += r * r;
-    }
-    fit.std_error = std::sqrt(residuals / (n - 2) / sxx);
+    for (const Point& q : p)
+        residuals += (q.y - fit.slope * q.x) * (q.y - fit.slope * q.x);
+    // With the slope's weights a = c / Sxx and the hat matrix H: Var(slope) = sigma^2 a' R a and
+    // E[residuals] = sigma^2 tr((I - H) R) = sigma^2 (n - 1' R 1 / n - c' R c / Sxx).
+    const Forms f = correlation_forms(p, correlation);
+    const double dof = n - f.ones / n - f.line / sxx;
+    fit.std_error = dof > 0 ? std::sqrt(residuals / dof * f.line / (sxx * sxx)) : nan;
     if (!std::isfinite(fit.std_error)) fit.std_error = nan;
     return fit;
+}
+
+double log_power_correlation(double rho, std::int64_t sections) {
+    const double m = static_cast<double>(sections);
+    // Term j: rho^j c_j with c_1 = 1/M and c_{j+1} = c_j j^2 / ((j + 1)(M + j)).
+    double sum = 0, power = rho, c = 1 / m;
+    for (int j = 1; j < 100000 && power * c > 1e-17 * (sum + 1e-300); ++j) {
+        sum += power * c;
+        c *= static_cast<double>(j) * j / ((j + 1.0) * (m + j));
+        power *= rho;
+    }
+    return sum / boost::math::trigamma(m);
 }
 
 }  // namespace psd

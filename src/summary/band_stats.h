@@ -1,10 +1,14 @@
 // What an analyst reads off a spectrum over a band of bins: the low-frequency limit of the noise
-// impedance (Rsn0, the mean of Zn over the band) and roll-off slopes from a least-squares line
+// impedance (Rsn0, from the band's mean densities) and roll-off slopes from a least-squares line
 // through the log-log spectrum. Bins whose value is zero, negative, infinite or not a number
 // (a report prints Zn = inf where PSD_i is 0) cannot be put on a log axis and are left out.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "summary/bin_covariance.h"
 
 namespace psd {
 
@@ -23,18 +27,45 @@ BinRange bins_in_band(const double* frequency, std::size_t count, double f_low, 
 // REQUIRES: range within values; used not null.
 double mean_of_usable(const double* values, BinRange range, std::size_t* used);
 
+// sqrt(mean PSD_v / mean PSD_i) over the indices whose two densities are both finite and
+// positive: unlike the mean of Zn, a ratio of two F-distributed means has the true value as its
+// median, so it is not biased upward when few sections are averaged (the mean of sqrt F(2M, 2M)
+// is 1.5 for M = 1).
+struct BandRatio {
+    std::vector<std::size_t> used;  // the indices that entered it
+    double ratio = 0;               // NaN when none did
+};
+BandRatio ratio_of_band_means(const double* psd_v, const double* psd_i,
+                              const std::vector<std::size_t>& indices);
+
 struct SlopeFit {
     std::size_t points = 0;  // usable bins in the band
     double slope = 0;        // dB per decade; NaN with fewer than 2 points or when no line can be
                        // fitted (their frequencies too close together to tell their logarithms)
-    double std_error = 0;  // the fit's standard error of the slope; NaN with fewer than 3 points
-                           // or without a slope
+    double std_error = 0;  // the slope's standard error; NaN with fewer than 3 points or without
+                           // a slope
+};
+
+// The bins' correlation a slope's standard error allows for: that of the window's neighbouring
+// bins (cov, null for independent bins) in an average of sections.
+struct BinCorrelation {
+    const BinCovariance* cov = nullptr;
+    std::int64_t sections = 1;
 };
 
 // Least-squares line of y = db_per_log10 * log10(value) against log10(frequency) over the usable
-// bins of range: db_per_log10 is 10 for a power density and 20 for an amplitude such as Zn.
-// REQUIRES: range within both arrays.
-SlopeFit fit_db_per_decade(const double* frequency, const double* values, BinRange range,
-                           double db_per_log10);
+// bins among indices (sorted): db_per_log10 is 10 for a power density and 20 for an amplitude such
+// as Zn. The standard error is a sandwich estimate: the line's weights applied to the residuals'
+// correlation (that of the log-periodograms of correlated bins), its scale from the residuals
+// with the degrees of freedom that correlation leaves. REQUIRES: indices within both arrays.
+SlopeFit fit_db_per_decade(const double* frequency, const double* values,
+                           const std::vector<std::size_t>& indices, double db_per_log10,
+                           const BinCorrelation& correlation);
+
+// The correlation of ln P_k and ln P_l for averages of M periodograms whose correlation is rho:
+// sum over j >= 1 of rho^j Gamma(M) Gamma(j) / (j Gamma(M + j)), over the variance psi'(M) of
+// each (Kibble's bivariate gamma law). rho itself for large M; Li2(rho) / Li2(1) for M = 1.
+// REQUIRES: 0 <= rho <= 1, sections >= 1.
+double log_power_correlation(double rho, std::int64_t sections);
 
 }  // namespace psd

@@ -23,10 +23,11 @@ using namespace psd;
 
 const char* const usage_text =
     "usage: psd-summary [OPTIONS] REPORT...\n"
-    "Summarises psd reports: parameters, Rsn0 (mean Zn over a low-frequency band), roll-off\n"
-    "slopes of PSD_v, PSD_i and Zn in dB per decade, the confidence factors of one bin and,\n"
-    "when the report's sample file is found (relative to the report's folder), Rn, Rsn0 / Rn,\n"
-    "the mean sampling interval and Parseval's check.\n"
+    "Summarises psd reports: parameters, Rsn0 (sqrt of mean PSD_v over mean PSD_i in a\n"
+    "low-frequency band) with its confidence interval, roll-off slopes of PSD_v, PSD_i and Zn\n"
+    "in dB per decade, the confidence factors of one bin and, when the report's sample file is\n"
+    "found (relative to the report's folder), the coherence of voltage and current, Rn,\n"
+    "Rsn0 / Rn, the mean sampling interval and Parseval's check.\n"
     "\n"
     "  --band FMIN:FMAX        Rsn0 band in Hz (default: bins 2 to 6)\n"
     "  --slope-band FMIN:FMAX  slope band in Hz (default: top of the Rsn0 band to 0.8 of the\n"
@@ -34,6 +35,9 @@ const char* const usage_text =
     "  --level P               confidence level, 0 < P < 1 (default 0.95)\n"
     "  --samples FILE          the sample file (one REPORT only)\n"
     "  --no-samples            skip the sample file checks\n"
+    "  --keep-special-bins     let bin 1 (with the Hann window) and the Nyquist bin enter Rsn0\n"
+    "                          and the slopes\n"
+    "  --spectrum FILE         write every bin's figures to FILE as CSV (one report only)\n"
     "  --csv                   one CSV row per report, after a header line\n"
     "  --plot-data             what psd-plot draws: a line of gnuplot assignments, then the\n"
     "                          bins (one report only)\n"
@@ -53,6 +57,7 @@ enum class Output { block, csv, plot_data };
 struct Arguments {
     SummaryOptions options;
     Output output = Output::block;
+    std::string spectrum;  // the file --spectrum writes; empty: none
     std::vector<std::string> reports;
 };
 
@@ -80,7 +85,12 @@ bool parse_band(const std::string& text, double* low, double* high) {
 }
 
 // One of the options that take a value. Returns -1 when it is good, else the exit status.
-int take_value(const std::string& option, const std::string& value, SummaryOptions* o) {
+int take_value(const std::string& option, const std::string& value, Arguments* args) {
+    SummaryOptions* o = &args->options;
+    if (option == "--spectrum") {
+        args->spectrum = value;
+        return value.empty() ? usage_error("--spectrum needs a file name") : -1;
+    }
     const bool band = option == "--band";
     if (band || option == "--slope-band") {
         const bool good =
@@ -117,11 +127,11 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
             args->reports.push_back(arg);
             continue;
         }
-        const bool takes_value =
-            arg == "--band" || arg == "--slope-band" || arg == "--level" || arg == "--samples";
+        const bool takes_value = arg == "--band" || arg == "--slope-band" || arg == "--level" ||
+                                 arg == "--samples" || arg == "--spectrum";
         if (takes_value && i + 1 >= argc) return usage_error(arg + " needs a value");
         if (takes_value) {
-            const int status = take_value(arg, argv[++i], &args->options);
+            const int status = take_value(arg, argv[++i], args);
             if (status >= 0) return status;
         } else if (arg == "--") {
             options_done = true;
@@ -133,6 +143,8 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
             return 0;
         } else if (arg == "--no-samples") {
             args->options.use_samples = false;
+        } else if (arg == "--keep-special-bins") {
+            args->options.keep_special_bins = true;
         } else if (arg == "--csv") {
             args->output = Output::csv;
         } else if (arg == "--plot-data") {
@@ -146,11 +158,11 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
         return usage_error("--plot-data draws one report; give one REPORT");
     if (!args->options.samples.empty() && args->reports.size() > 1)
         return usage_error("--samples names the sample file of one report; give one REPORT");
-    // The plot needs only what the report itself holds, and draws no slope.
-    if (args->output == Output::plot_data) {
-        args->options.use_samples = false;
-        args->options.slopes = false;
-    }
+    if (!args->spectrum.empty() && args->reports.size() > 1)
+        return usage_error("--spectrum writes the bins of one report; give one REPORT");
+    // The plot draws no slope, but every bin's band.
+    if (args->output == Output::plot_data) args->options.slopes = false;
+    args->options.per_bin = args->output == Output::plot_data || !args->spectrum.empty();
     return -1;
 }
 
@@ -172,6 +184,15 @@ std::string printed(const Summary& summary, const Arguments& args, bool* first_b
     return "";
 }
 
+// Writes the figures of every bin of summary to the file at path; false when it cannot.
+bool write_spectrum(const std::string& path, const Summary& summary) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return false;
+    const std::string table = spectrum_table(summary);
+    const bool written = std::fwrite(table.data(), 1, table.size(), file) == table.size();
+    return std::fclose(file) == 0 && written;
+}
+
 // Summarises the report at path and prints it with any message about it; returns whether it was
 // summarised completely. Running out of memory, in the reading or in the printing, fails this
 // report alone: what is printed is whole or nothing.
@@ -181,8 +202,18 @@ bool summarise_one(const std::string& path, const Arguments& args, bool* first_b
     try {
         Summary summary;
         result = summarise(path, args.options, &summary, &why);
+        // The plot draws a report whose sample file cannot be used, its Zn band then assuming
+        // uncorrelated voltage and current: a note, not a failure.
+        if (result == SummaryStatus::bad_samples && args.output == Output::plot_data) {
+            why = "note: " + why + "; the Zn band assumes uncorrelated voltage and current";
+            result = SummaryStatus::ok;
+        }
         if (result == SummaryStatus::ok || result == SummaryStatus::bad_samples)
             text = printed(summary, args, first_block);
+        if (!text.empty() && !args.spectrum.empty() && !write_spectrum(args.spectrum, summary)) {
+            result = SummaryStatus::bad_report;
+            why = "cannot write the spectrum to '" + args.spectrum + "'";
+        }
     } catch (const std::bad_alloc&) {
         result = SummaryStatus::bad_report;
         why = "there is not enough memory to summarise '" + path + "'";

@@ -2,6 +2,7 @@
 
 #include <boost/math/distributions/chi_squared.hpp>
 #include <boost/math/distributions/fisher_f.hpp>
+#include <boost/math/distributions/students_t.hpp>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -36,6 +37,36 @@ double fisher_f_quantile(double dof_numerator, double dof_denominator, double p)
         return std::numeric_limits<double>::quiet_NaN();
     return boost::math::quantile(
         boost::math::fisher_f_distribution<double, Policy>(dof_numerator, dof_denominator), p);
+}
+
+double students_t_quantile(double degrees_of_freedom, double p) {
+    if (!valid_probability(p) || !(degrees_of_freedom > 0))
+        return std::numeric_limits<double>::quiet_NaN();
+    return boost::math::quantile(
+        boost::math::students_t_distribution<double, Policy>(degrees_of_freedom), p);
+}
+
+double QuantileCache::find(int law, double dof, double p) {
+    for (const Entry& e : entries_)
+        if (e.law == law && e.dof == dof && e.p == p) return e.value;
+    const double value = law == 0   ? chi_squared_quantile(dof, p)
+                         : law == 1 ? fisher_f_quantile(dof, dof, p)
+                                    : students_t_quantile(dof, p);
+    // A handful of distinct arguments in practice; a bound keeps a pathological run linear.
+    if (entries_.size() < 64) entries_.push_back({law, dof, p, value});
+    return value;
+}
+
+double QuantileCache::chi_squared(double degrees_of_freedom, double p) {
+    return find(0, degrees_of_freedom, p);
+}
+
+double QuantileCache::fisher_f(double degrees_of_freedom, double p) {
+    return find(1, degrees_of_freedom, p);
+}
+
+double QuantileCache::students_t(double degrees_of_freedom, double p) {
+    return find(2, degrees_of_freedom, p);
 }
 
 bool confidence_factors(int nb_section, double level, ConfidenceFactors* factors) {

@@ -5,6 +5,8 @@
 // current are uncorrelated. The quantiles come from Boost.Math.
 #pragma once
 
+#include <vector>
+
 namespace psd {
 
 struct ConfidenceFactors {
@@ -27,5 +29,22 @@ bool level_gives_factors(double level);
 // Quantiles (inverse distribution functions) at probability p in (0, 1); NaN outside the domain.
 double chi_squared_quantile(double degrees_of_freedom, double p);
 double fisher_f_quantile(double dof_numerator, double dof_denominator, double p);
+double students_t_quantile(double degrees_of_freedom, double p);
+// Quantiles asked for many times over with the same degrees of freedom (a spectrum's bins): each
+// distinct pair of arguments is computed once.
+class QuantileCache {
+  public:
+    double chi_squared(double degrees_of_freedom, double p);
+    double fisher_f(double degrees_of_freedom, double p);  // equal numerator and denominator
+    double students_t(double degrees_of_freedom, double p);
+
+  private:
+    struct Entry {
+        int law;
+        double dof, p, value;
+    };
+    std::vector<Entry> entries_;
+    double find(int law, double dof, double p);
+};
 
 }  // namespace psd

@@ -27,7 +27,8 @@ void add_squares(const double* section, std::uint32_t n, double* sum_squares) {
 // The pass over the used samples; false with *why set when the file cannot give them.
 // *last_time: the time stamp of the last used line.
 bool read_sections(SampleStream& s, std::FILE* file, const std::string& name, std::int64_t needed,
-                   std::uint32_t n, SampleStats* stats, double* last_time, std::string* why) {
+                   std::uint32_t n, Window window, SampleStats* stats, double* last_time,
+                   std::string* why) {
     SampleStatus status = start_samples(s, file, n);
     if (status != SampleStatus::ok) {
         *why = sample_problem_text(status, s.bad_line, name);
@@ -35,9 +36,11 @@ bool read_sections(SampleStream& s, std::FILE* file, const std::string& name, st
     }
     set_used_lines(s, static_cast<std::uint64_t>(needed));
     double squares_v = 0, squares_i = 0;
+    stats->cross.emplace(window, n);
     while ((status = next_section(s)) == SampleStatus::section_ready) {
         add_squares(s.section_v, n, &squares_v);
         add_squares(s.section_i, n, &squares_i);
+        stats->cross->add_section(s.section_v, s.section_i);
         *last_time = s.last_time;
     }
     if (status != SampleStatus::ok) {
@@ -64,7 +67,7 @@ bool read_sections(SampleStream& s, std::FILE* file, const std::string& name, st
 
 SampleStatsStatus read_sample_stats(const char* path, const std::string& name,
                                     std::int32_t nb_section, std::int32_t nbpoint_section,
-                                    SampleStats* stats, std::string* why) {
+                                    Window window, SampleStats* stats, std::string* why) {
     *stats = SampleStats{};
     File file;
     switch (open_for_reading(path, &file)) {
@@ -84,7 +87,7 @@ SampleStatsStatus read_sample_stats(const char* path, const std::string& name,
     SampleStream stream;
     double last_time = 0;
     if (!read_sections(stream, file.get(), name, needed,
-                       static_cast<std::uint32_t>(nbpoint_section), stats, &last_time, why))
+                       static_cast<std::uint32_t>(nbpoint_section), window, stats, &last_time, why))
         return SampleStatsStatus::unusable;
     stats->samples = needed;
     stats->first_interval = stream.deltat;
@@ -98,11 +101,11 @@ SampleStatsStatus read_sample_stats(const char* path, const std::string& name,
     return SampleStatsStatus::ok;
 }
 
-double integrated_density(const double* psd, std::size_t count, double bin_width) {
-    double sum = 0;
-    for (std::size_t k = 0; k < count; ++k)
+double integrated_density(double zero_bin, const double* psd, std::size_t count, double bin_width) {
+    double sum = zero_bin / 2;
+    for (std::size_t k = 0; k + 1 < count; ++k)
         sum += psd[k];
-    return sum * bin_width;
+    return (sum + psd[count - 1] / 2) * bin_width;
 }
 
 }  // namespace psd

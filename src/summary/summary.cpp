@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "spectrum/estimator.h"
 #include "summary/text_format.h"
 
 namespace psd {
@@ -54,8 +55,38 @@ std::string non_finite_density(const ReportData& r) {
     return "";
 }
 
+Window window_of(const ReportHeader& h) {
+    return h.hanning == 1 ? Window::hann : Window::none;
+}
+
+// The indices of range that band figures use: all of them, or all but the special bins (those
+// left out counted in *left_out).
+std::vector<std::size_t> band_indices(const Summary& s, BinRange range, bool keep_special,
+                                      std::size_t* left_out) {
+    std::vector<std::size_t> indices;
+    *left_out = 0;
+    for (std::size_t k = range.first; k < range.last; ++k) {
+        const bool special =
+            std::binary_search(s.special_bins.begin(), s.special_bins.end(), k + 1);
+        if (special && !keep_special)
+            ++*left_out;
+        else
+            indices.push_back(k);
+    }
+    return indices;
+}
+
+// Bin numbers of report indices.
+std::vector<std::size_t> bin_numbers(const std::vector<std::size_t>& indices) {
+    std::vector<std::size_t> bins;
+    for (std::size_t k : indices)
+        bins.push_back(k + 1);
+    return bins;
+}
+
 // The Rsn0 band's bins and Rsn0; false with *why set when a band given holds no bin.
-bool take_rsn0_band(const SummaryOptions& options, Summary* s, std::string* why) {
+bool take_rsn0_band(const SummaryOptions& options, const BinCovariance& cov, Summary* s,
+                    std::string* why) {
     const std::vector<double>& f = s->report.frequency;
     BinRange& bins = s->rsn0_bins;
     if (options.has_band) {
@@ -73,13 +104,22 @@ bool take_rsn0_band(const SummaryOptions& options, Summary* s, std::string* why)
         s->rsn0_low = f[bins.first];
         s->rsn0_high = f[bins.last - 1];
     }
-    s->rsn0 = mean_of_usable(s->report.zn.data(), bins, &s->rsn0_used);
+    const BandRatio ratio =
+        ratio_of_band_means(s->report.psd_v.data(), s->report.psd_i.data(),
+                            band_indices(*s, bins, options.keep_special_bins, &s->rsn0_left_out));
+    s->rsn0 = ratio.ratio;
+    s->rsn0_used = ratio.used.size();
+    s->rsn0_used_bins = bin_numbers(ratio.used);
+    s->rsn0_averages = s->rsn0_used > 0
+                           ? cov.band_averages(s->rsn0_used_bins) * s->report.header.nb_section
+                           : std::nan("");
     return true;
 }
 
 // The slope band's bins and the slopes; false with *why set when the band holds fewer than 2
 // bins, the least a line can be fitted through.
-bool take_slope_band(const SummaryOptions& options, Summary* s, std::string* why) {
+bool take_slope_band(const SummaryOptions& options, const BinCovariance& cov, Summary* s,
+                     std::string* why) {
     const ReportData& r = s->report;
     const std::vector<double>& f = r.frequency;
     // By default from the top of the bins Rsn0 was taken over to 0.8 of the Nyquist frequency.
@@ -106,21 +146,29 @@ bool take_slope_band(const SummaryOptions& options, Summary* s, std::string* why
     s->slope_bins = bins;
     s->slope_low = f[bins.first];
     s->slope_high = f[bins.last - 1];
-    s->slope_v = fit_db_per_decade(f.data(), r.psd_v.data(), bins, 10);
-    s->slope_i = fit_db_per_decade(f.data(), r.psd_i.data(), bins, 10);
-    s->slope_zn = fit_db_per_decade(f.data(), r.zn.data(), bins, 20);
+    const std::vector<std::size_t> indices =
+        band_indices(*s, bins, options.keep_special_bins, &s->slope_left_out);
+    const BinCorrelation correlation{&cov, r.header.nb_section};
+    s->slope_v = fit_db_per_decade(f.data(), r.psd_v.data(), indices, 10, correlation);
+    s->slope_i = fit_db_per_decade(f.data(), r.psd_i.data(), indices, 10, correlation);
+    s->slope_zn = fit_db_per_decade(f.data(), r.zn.data(), indices, 20, correlation);
     return true;
 }
 
 // The figures of the report alone; *why says why when it cannot give them.
-SummaryStatus summarise_report(const SummaryOptions& options, Summary* s, std::string* why) {
+SummaryStatus summarise_report(const SummaryOptions& options, const BinCovariance& cov, Summary* s,
+                               std::string* why) {
     s->deltat = report_deltat(s->report);
     const std::string damage = non_finite_density(s->report);
     if (!damage.empty()) {
         *why = in_quotes(s->report_path) + " cannot be summarised: " + damage;
         return SummaryStatus::bad_report;
     }
-    if (!take_rsn0_band(options, s, why) || (options.slopes && !take_slope_band(options, s, why)))
+    for (std::size_t k = 1; k <= s->report.frequency.size(); ++k)
+        if (cov.kind(k) != BinKind::regular) s->special_bins.push_back(k);
+    s->special_kept = options.keep_special_bins;
+    if (!take_rsn0_band(options, cov, s, why) ||
+        (options.slopes && !take_slope_band(options, cov, s, why)))
         return SummaryStatus::bad_band;
     // Both ends of an interval or neither: a level too close to 0 or 1 leaves one undefined.
     if (!confidence_factors(s->report.header.nb_section, options.level, &s->factors)) {
@@ -130,20 +178,44 @@ SummaryStatus summarise_report(const SummaryOptions& options, Summary* s, std::s
     return SummaryStatus::ok;
 }
 
+// Parseval's check: the report's densities with bin 0 from the samples, integrated over
+// frequency, against the power of the windowed sections the report's scale corresponds to.
+void parseval_check(Summary* s) {
+    const ReportData& r = s->report;
+    const CrossSpectrum& cross = *s->samples.cross;
+    const double m = static_cast<double>(cross.sections()), n = cross.n();
+    // Bin 0 on the report's own scale: 2 deltat / N, times 8/3 with the window, over M.
+    const double scale =
+        static_cast<double>(Estimator::density_scale(
+            cross.window(), cross.n(), static_cast<float>(s->samples.first_interval))) /
+        m;
+    s->zero_bin_v = cross.sum_vv()[0] * scale;
+    s->zero_bin_i = cross.sum_ii()[0] * scale;
+    // Bin k lies at k times the first bin's frequency, which is therefore the bins' width.
+    const double bin_width = r.frequency.front();
+    s->integrated_v = integrated_density(s->zero_bin_v, r.psd_v.data(), r.psd_v.size(), bin_width);
+    s->integrated_i = integrated_density(s->zero_bin_i, r.psd_i.data(), r.psd_i.size(), bin_width);
+    double weight_power = 0;  // sum of w^2: N without a window
+    for (double w : cross.weights())
+        weight_power += w * w;
+    if (cross.weights().empty()) weight_power = n;
+    const double correction = cross.window() == Window::hann ? 8.0 / 3.0 : 1.0;
+    s->windowed_variance_v = cross.prepared_squares_v() / (m * weight_power);
+    s->windowed_variance_i = cross.prepared_squares_i() / (m * weight_power);
+    s->expected_power_v = correction * cross.prepared_squares_v() / (m * n);
+    s->expected_power_i = correction * cross.prepared_squares_i() / (m * n);
+    s->parseval_v = s->integrated_v / s->expected_power_v;
+    s->parseval_i = s->integrated_i / s->expected_power_i;
+}
+
 // Rn and the checks of the report against its sample file's figures.
 void compare_with_samples(Summary* s) {
     const ReportData& r = s->report;
-    const std::size_t count = r.frequency.size();
     const SampleStats& samples = s->samples;
     s->rn = std::sqrt(samples.variance_v / samples.variance_i);
     // Rsn0 over an Rn that is not available (sigma_I = 0) would read as a ratio of 0.
     s->rsn0_over_rn = std::isfinite(s->rn) ? s->rsn0 / s->rn : std::nan("");
-    // Bin k lies at k times the first bin's frequency, which is therefore the bins' width.
-    const double bin_width = r.frequency.front();
-    s->integrated_v = integrated_density(r.psd_v.data(), count, bin_width);
-    s->integrated_i = integrated_density(r.psd_i.data(), count, bin_width);
-    s->parseval_v = s->integrated_v / samples.variance_v;
-    s->parseval_i = s->integrated_i / samples.variance_i;
+    parseval_check(s);
     s->interval_error = samples.mean_interval / samples.first_interval - 1;
     s->interval_flagged = !(std::fabs(s->interval_error) <= interval_tolerance);
     // The Nyquist frequency psd derives from this file's first interval, as a 32-bit float.
@@ -165,7 +237,7 @@ SummaryStatus check_samples(const SummaryOptions& options, Summary* s, std::stri
     std::string reason;
     const SampleStatsStatus status =
         read_sample_stats(s->samples_path.c_str(), in_quotes(s->samples_path), h.nb_section,
-                          h.nbpoint_section, &s->samples, &reason);
+                          h.nbpoint_section, window_of(h), &s->samples, &reason);
     if (status == SampleStatsStatus::missing) {
         *why = "the sample file " + in_quotes(s->samples_path) + " of " +
                in_quotes(s->report_path) + " " + reason +
@@ -181,6 +253,20 @@ SummaryStatus check_samples(const SummaryOptions& options, Summary* s, std::stri
     s->has_samples = true;
     compare_with_samples(s);
     return SummaryStatus::ok;
+}
+
+// Rsn0's interval: from the report alone the F law of uncorrelated V and I; with the samples, the
+// model the coherence over the bins that entered Rsn0 calls for.
+void take_rsn0_interval(const SummaryOptions& options, const BinCovariance& cov, Summary* s) {
+    const double nan = std::nan("");
+    s->rsn0_phase_deg = nan;
+    if (!std::isfinite(s->rsn0)) {
+        s->rsn0_interval = ZnInterval{nan, nan, ZnModel::assumed_uncorrelated, nan, nan, nan};
+        return;
+    }
+    s->rsn0_interval = band_zn_interval(
+        s->rsn0, s->rsn0_used_bins, cov, s->report.header.nb_section,
+        s->has_samples ? &*s->samples.cross : nullptr, options.level, &s->rsn0_phase_deg);
 }
 
 }  // namespace
@@ -203,9 +289,18 @@ SummaryStatus summarise(const std::string& report_path, const SummaryOptions& op
             *why = in_quotes(report_path) + " is truncated: " + reason;
             return SummaryStatus::bad_report;
     }
-    const SummaryStatus status = summarise_report(options, summary, why);
-    if (status != SummaryStatus::ok || !options.use_samples) return status;
-    return check_samples(options, summary, why);
+    const ReportHeader& h = summary->report.header;
+    const std::uint32_t n = static_cast<std::uint32_t>(h.nbpoint_section);
+    const BinCovariance cov(window_weights(window_of(h), n), n);
+    SummaryStatus status = summarise_report(options, cov, summary, why);
+    if (status != SummaryStatus::ok) return status;
+    if (options.use_samples) status = check_samples(options, summary, why);
+    take_rsn0_interval(options, cov, summary);
+    if (options.per_bin)
+        summary->bins =
+            bin_figures(summary->report, cov,
+                        summary->has_samples ? &*summary->samples.cross : nullptr, options.level);
+    return status;
 }
 
 }  // namespace psd

@@ -1,14 +1,22 @@
-// One report's summary: its parameters, Rsn0, the roll-off slopes, the confidence factors of a
-// bin and, when the sample file can be read, Rn and the checks of the report against it. This is
-// the part of psd-summary that decides which bins and which file each figure comes from.
+// One report's summary: its parameters, Rsn0 with its interval, the roll-off slopes, the
+// confidence factors of a bin and, when the sample file can be read, the coherence of voltage and
+// current, Rn and the checks of the report against it; on request the figures of every bin. This
+// is the part of psd-summary that decides which bins and which file each figure comes from.
+//
+// Bins the window or the sampling sets apart (summary/bin_covariance.h: bin 1 with the Hann
+// window, lowered by each section's mean removal; the Nyquist bin, real-valued and so worth half
+// the degrees of freedom) enter no band figure unless asked for.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "format/report_file.h"
 #include "summary/band_stats.h"
+#include "summary/bin_figures.h"
 #include "summary/quantiles.h"
 #include "summary/sample_stats.h"
+#include "summary/zn_interval.h"
 
 namespace psd {
 
@@ -25,6 +33,10 @@ struct SummaryOptions {
     // Whether the slopes are wanted (the plot draws none): without them the slope band is not
     // checked either.
     bool slopes = true;
+    // Whether the special bins enter Rsn0 and the slopes too.
+    bool keep_special_bins = false;
+    // Whether the figures of every bin are wanted (the plot, --spectrum).
+    bool per_bin = false;
     std::string samples;  // the sample file to use; empty: the one the report names
 };
 
@@ -34,13 +46,22 @@ struct Summary {
     double deltat = 0;  // from the report's Nyquist frequency
 
     // A figure that is not a finite number below is not available: the printed forms say why.
-    BinRange rsn0_bins;                  // empty only by default, in a report of one bin
-    std::size_t rsn0_used = 0;           // usable Zn values that entered Rsn0
-    double rsn0_low = 0, rsn0_high = 0;  // the first and last bin's frequencies, Hz
-    double rsn0 = 0;                     // ohm; NaN when no bin was usable
+    std::vector<std::size_t> special_bins;  // bin numbers, increasing
+    bool special_kept = false;              // they enter Rsn0 and the slopes too
+
+    BinRange rsn0_bins;                       // empty only by default, in a report of one bin
+    std::size_t rsn0_used = 0;                // bins whose PSD_v and PSD_i entered Rsn0
+    std::vector<std::size_t> rsn0_used_bins;  // their bin numbers
+    std::size_t rsn0_left_out = 0;            // special bins of the band left out
+    double rsn0_low = 0, rsn0_high = 0;       // the first and last bin's frequencies, Hz
+    double rsn0 = 0;            // ohm, sqrt(mean PSD_v / mean PSD_i); NaN when no bin was usable
+    double rsn0_averages = 0;   // the complex averages the band's means are worth
+    ZnInterval rsn0_interval;   // at the level asked for
+    double rsn0_phase_deg = 0;  // of the band's summed cross-spectrum; NaN without samples
 
     // With the slopes, at least 2 bins.
     BinRange slope_bins;
+    std::size_t slope_left_out = 0;        // special bins of the band left out
     double slope_low = 0, slope_high = 0;  // the first and last bin's frequencies, Hz
     SlopeFit slope_v, slope_i, slope_zn;
 
@@ -52,12 +73,22 @@ struct Summary {
     SampleStats samples;
     double rn = 0;  // ohm
     double rsn0_over_rn = 0;
-    double integrated_v = 0, integrated_i = 0;  // PSD_v and PSD_i over frequency, V^2 and A^2
-    double parseval_v = 0;                      // integrated_v / variance of the voltage
+    // Bin 0's densities, from the samples with the report's scale, V^2/Hz and A^2/Hz.
+    double zero_bin_v = 0, zero_bin_i = 0;
+    // PSD_v and PSD_i over frequency with bin 0 and the Nyquist bin counted half, V^2 and A^2.
+    double integrated_v = 0, integrated_i = 0;
+    // The window-weighted variance: the mean over sections of sum w^2 (x - mean)^2 / sum w^2,
+    // V^2 and A^2 (the plain variance without a window), and the power the report's window
+    // correction (8/3 for Hann) makes of it, mean of sum w^2 (x - mean)^2 x correction / N.
+    double windowed_variance_v = 0, windowed_variance_i = 0;
+    double expected_power_v = 0, expected_power_i = 0;
+    double parseval_v = 0;  // integrated_v / expected_power_v: 1 for the report of these samples
     double parseval_i = 0;
     double interval_error = 0;      // mean interval / report's interval - 1
     bool interval_flagged = false;  // off by more than 0.1 %, enough to matter in a fit
     bool samples_mismatch = false;  // the file's first interval does not give the report's bins
+
+    std::vector<BinFigures> bins;  // with SummaryOptions::per_bin, one per bin of the report
 };
 
 // bad_report: the report cannot be read, or holds a density that is not a finite number.

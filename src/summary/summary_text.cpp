@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <iterator>
 
 #include "summary/text_format.h"
@@ -75,21 +76,104 @@ std::string parameters_text(const Summary& s) {
     return out;
 }
 
-std::string rsn0_text(const Summary& s) {
+// The special bins by number with what sets them apart; empty when none.
+std::string special_text(const Summary& s) {
+    std::string list;
+    const long long m = s.report.header.nb_section;
+    for (std::size_t k : s.special_bins) {
+        list += list.empty() ? "" : ", ";
+        if (k == s.report.frequency.size())
+            list += format("%zu (Nyquist: real-valued, %lld degrees of freedom, not %lld)", k, m,
+                           2 * m);
+        else
+            list += format("%zu (lowered by each section's mean removal before the window)", k);
+    }
+    return list;
+}
+
+// Which case of voltage and current the interval took, with the coherence it rests on.
+std::string model_text(const Summary& s) {
+    const ZnInterval& z = s.rsn0_interval;
+    const std::string coherence = format("coherence %.4g", z.coherence);
+    const std::string phase = format(", Zn phase %.1f deg", s.rsn0_phase_deg);
+    switch (z.model) {
+        case ZnModel::assumed_uncorrelated:
+            return format("V and I assumed uncorrelated (no sample file read): F(%.4g, %.4g)",
+                          z.dof, z.dof);
+        case ZnModel::too_few_averages:
+            return format(
+                "V and I assumed uncorrelated (too few averages to tell the coherence): "
+                "F(%.4g, %.4g)",
+                z.dof, z.dof);
+        case ZnModel::uncorrelated:
+            return "V and I uncorrelated (" + coherence + format("): F(%.4g, %.4g)", z.dof, z.dof);
+        case ZnModel::coherent:
+            return (z.coherence >= 0.9 ? "coherent cell (" : "V and I partly coherent (") +
+                   coherence + phase +
+                   format("): transfer-function error, t with %.4g degrees of freedom", z.dof);
+    }
+    return "";
+}
+
+std::string rsn0_text(const Summary& s, double level) {
     const BinRange& b = s.rsn0_bins;
     const std::string band = b.first < b.last
                                  ? format("bins %zu to %zu, %s to %s Hz", b.first + 1, b.last,
                                           number(s.rsn0_low).c_str(), number(s.rsn0_high).c_str())
                                  : std::string("bins 2 to 6, which the report does not have");
+    const std::string left_out =
+        s.rsn0_left_out > 0 ? format(", %zu special left out", s.rsn0_left_out) : "";
     if (!std::isfinite(s.rsn0))
-        return "  Rsn0               not available: no usable Zn in " + band + "\n";
-    return "  Rsn0               " + number(s.rsn0) + " ohm: mean of Zn over " + band +
-           (s.rsn0_used < b.last - b.first ? format(" (%zu usable)", s.rsn0_used) : "") + "\n";
+        return "  Rsn0               not available: no usable PSD_v and PSD_i in " + band +
+               left_out + "\n";
+    const ZnInterval& z = s.rsn0_interval;
+    std::string out = "  Rsn0               " + number(s.rsn0) + " ohm";
+    if (std::isfinite(z.low) && std::isfinite(z.high))
+        out += ", " + level_percent(level) + " interval " + number(z.low) + " to " +
+               number(z.high) + " ohm";
+    out += ": sqrt(mean PSD_v / mean PSD_i) over " + band +
+           (s.rsn0_used < b.last - b.first ? format(" (%zu usable", s.rsn0_used) + left_out + ")"
+                                           : "") +
+           "\n";
+    out += "    V and I          " + model_text(s) + "\n";
+    if (partly_coherent(z))
+        out +=
+            "    warning          the coherence is neither near 0 nor near 1: neither interval "
+            "model is exact\n";
+    return out;
+}
+
+// The factors of one bin: regular bins, then the special ones.
+std::string factors_block(const Summary& s, double level) {
+    // 2M in 64 bits: M may be as large as 2^31 - 1.
+    const long long m = s.report.header.nb_section, dof = 2 * m;
+    const ConfidenceFactors& k = s.factors;
+    std::string out = "  " + level_percent(level) +
+                      " confidence: the true value of one bin lies within these factors of the "
+                      "report's\n";
+    out += "    PSD_v, PSD_i     " +
+           factors_text(k.density_low, k.density_high,
+                        format("chi-squared, %lld degrees of freedom", dof)) +
+           "\n";
+    out += "    Zn               " +
+           factors_text(k.zn_low, k.zn_high,
+                        format("F(%lld, %lld), assuming uncorrelated voltage and current; "
+                               "coherent ones narrow it, see --spectrum",
+                               dof, dof)) +
+           "\n";
+    const std::string special = special_text(s);
+    if (!special.empty())
+        out +=
+            "    special bins     " + special + ": " +
+            (s.special_kept ? "kept in Rsn0 and the slopes"
+                            : "left out of Rsn0 and the slopes (--keep-special-bins keeps them)") +
+            "\n";
+    return out;
 }
 
 // The figures read off the spectrum: Rsn0, the slopes and the confidence factors of a bin.
 std::string spectrum_text(const Summary& s, double level) {
-    std::string out = rsn0_text(s);
+    std::string out = rsn0_text(s, level);
     if (s.slope_bins.last - s.slope_bins.first < 2) {
         out +=
             "  slopes, dB/decade  not available: the default band holds fewer than 2 bins "
@@ -97,29 +181,15 @@ std::string spectrum_text(const Summary& s, double level) {
     } else {
         out += format(
             "  slopes, dB/decade  least squares on the log-log spectrum, %s to %s Hz "
-            "(%zu bins)\n",
+            "(%zu bins%s); +/- allows for the window's correlated bins\n",
             number(s.slope_low).c_str(), number(s.slope_high).c_str(),
-            s.slope_bins.last - s.slope_bins.first);
+            s.slope_bins.last - s.slope_bins.first - s.slope_left_out,
+            s.slope_left_out > 0 ? format(", %zu special left out", s.slope_left_out).c_str() : "");
         out += "    PSD_v            " + slope_text(s.slope_v) + "\n";
         out += "    PSD_i            " + slope_text(s.slope_i) + "\n";
         out += "    Zn               " + slope_text(s.slope_zn) + " (20 log10 Zn)\n";
     }
-
-    // 2M in 64 bits: M may be as large as 2^31 - 1.
-    const long long dof = 2 * static_cast<long long>(s.report.header.nb_section);
-    const ConfidenceFactors& k = s.factors;
-    out += "  " + level_percent(level) +
-           " confidence: the true value of one bin lies within these factors of the report's\n";
-    out += "    PSD_v, PSD_i     " +
-           factors_text(k.density_low, k.density_high,
-                        format("chi-squared, %lld degrees of freedom", dof)) +
-           "\n";
-    out +=
-        "    Zn               " +
-        factors_text(k.zn_low, k.zn_high,
-                     format("F(%lld, %lld), assuming uncorrelated voltage and current", dof, dof)) +
-        "\n";
-    return out;
+    return out + factors_block(s, level);
 }
 
 // Rn with the standard deviations it comes from, or why it cannot be formed.
@@ -170,21 +240,27 @@ std::string interval_text(const Summary& s) {
 }
 
 // Why Parseval's ratio of one channel cannot be formed.
-std::string parseval_reason(double integrated, double variance) {
-    if (variance == 0) return "the variance is 0";
-    if (!std::isfinite(variance)) return "no variance";
+std::string parseval_reason(double integrated, double expected) {
+    if (expected == 0) return "the variance is 0";
+    if (!std::isfinite(expected)) return "no variance";
     return std::isfinite(integrated) ? "too large for a double" : "no integral";
 }
 
-// Parseval's check of one channel: the density integrated over frequency against the variance.
-std::string parseval_text(const char* channel, const char* unit, double integrated, double variance,
-                          double ratio) {
-    return format("    Parseval %s   integrated ", channel) +
-           quantity(integrated, unit, "the sum is too large for a double") + ", variance " +
-           quantity(variance, unit, "the samples are not all finite numbers") + ": ratio " +
+// Parseval's check of one channel: the density integrated over frequency (bin 0 from the
+// samples) against the power the report's scale gives the windowed sections.
+std::string parseval_text(const char* channel, const char* unit, double integrated, double expected,
+                          double windowed_variance, double ratio, bool window) {
+    const std::string variance = window ? "windowed variance " : "variance ";
+    std::string out = format("    Parseval %s   integrated ", channel) +
+                      quantity(integrated, unit, "the sum is too large for a double") +
+                      ", expected " +
+                      quantity(expected, unit, "the samples are not all finite numbers");
+    if (window && std::isfinite(windowed_variance))
+        out += " from the " + variance + quantity(windowed_variance, unit, "");
+    return out + ": ratio " +
            (std::isfinite(ratio)
                 ? format("%.4f", ratio)
-                : "not available (" + parseval_reason(integrated, variance) + ")") +
+                : "not available (" + parseval_reason(integrated, expected) + ")") +
            "\n";
 }
 
@@ -200,12 +276,37 @@ std::string samples_text(const Summary& s) {
     out += "    Rn               " + rn_text(s) + "\n";
     out += "    Rsn0 / Rn        " + rsn0_over_rn_text(s) + "\n";
     out += interval_text(s);
-    out += parseval_text("PSD_v", "V^2", s.integrated_v, m.variance_v, s.parseval_v);
-    out += parseval_text("PSD_i", "A^2", s.integrated_i, m.variance_i, s.parseval_i);
+    const bool window = s.report.header.hanning == 1;
+    out += parseval_text("PSD_v", "V^2", s.integrated_v, s.expected_power_v, s.windowed_variance_v,
+                         s.parseval_v, window);
+    out += parseval_text("PSD_i", "A^2", s.integrated_i, s.expected_power_i, s.windowed_variance_i,
+                         s.parseval_i, window);
     return out;
 }
 
 }  // namespace
+
+// The model of an interval as one word, for tables.
+std::string model_word(ZnModel model, double coherence) {
+    switch (model) {
+        case ZnModel::assumed_uncorrelated:
+            return "assumed_uncorrelated";
+        case ZnModel::too_few_averages:
+            return "too_few_averages";
+        case ZnModel::uncorrelated:
+            return "uncorrelated";
+        case ZnModel::coherent:
+            return coherence >= 0.9 ? "coherent" : "partly_coherent";
+    }
+    return "";
+}
+
+std::string special_list(const Summary& s) {
+    std::string list;
+    for (std::size_t k : s.special_bins)
+        list += (list.empty() ? "" : " ") + std::to_string(k);
+    return list;
+}
 
 std::string summary_block(const Summary& s, double level) {
     const std::string out = parameters_text(s) + spectrum_text(s, level);
@@ -214,11 +315,13 @@ std::string summary_block(const Summary& s, double level) {
 
 std::string csv_header() {
     return "report,data_file,hanning,nb_section,nbpoint_section,deltat_s,f_low_hz,f_high_hz,"
-           "rsn0_low_hz,rsn0_high_hz,rsn0_bins,rsn0_ohm,slope_low_hz,slope_high_hz,"
+           "rsn0_low_hz,rsn0_high_hz,rsn0_bins,rsn0_ohm,rsn0_low_ohm,rsn0_high_ohm,rsn0_model,"
+           "slope_low_hz,slope_high_hz,"
            "slope_psd_v_db_per_decade,slope_psd_v_se,slope_psd_i_db_per_decade,slope_psd_i_se,"
            "slope_zn_db_per_decade,slope_zn_se,level,density_factor_low,density_factor_high,"
-           "zn_factor_low,zn_factor_high,sample_file,rn_ohm,rsn0_over_rn,mean_interval_s,"
-           "interval_error_percent,parseval_v,parseval_i\n";
+           "zn_factor_low,zn_factor_high,special_bins,sample_file,rn_ohm,rsn0_over_rn,"
+           "mean_interval_s,interval_error_percent,parseval_v,parseval_i,coherence_rsn0_band,"
+           "zn_phase_rsn0_band_deg\n";
 }
 
 std::string csv_row(const Summary& s, double level) {
@@ -227,35 +330,33 @@ std::string csv_row(const Summary& s, double level) {
     const bool m = s.has_samples;
     std::string row = csv_text(s.report_path) + "," + csv_text(r.header.data_file) + ",";
     row += format("%d,%d,%d,", r.header.hanning, r.header.nb_section, r.header.nbpoint_section);
-    const double fields[] = {s.deltat,
-                             r.frequency.front(),
-                             r.frequency.back(),
-                             s.rsn0_low,
-                             s.rsn0_high,
-                             static_cast<double>(s.rsn0_used),
-                             s.rsn0,
-                             s.slope_low,
-                             s.slope_high,
-                             s.slope_v.slope,
-                             s.slope_v.std_error,
-                             s.slope_i.slope,
-                             s.slope_i.std_error,
-                             s.slope_zn.slope,
-                             s.slope_zn.std_error,
-                             level,
-                             s.factors.density_low,
-                             s.factors.density_high,
-                             s.factors.zn_low,
-                             s.factors.zn_high};
+    const double fields[] = {s.deltat,   r.frequency.front(), r.frequency.back(),
+                             s.rsn0_low, s.rsn0_high,         static_cast<double>(s.rsn0_used),
+                             s.rsn0};
     for (double value : fields)
         row += csv_number(value) + ",";
+    row += csv_number(s.rsn0_interval.low) + "," + csv_number(s.rsn0_interval.high) + ",";
+    row += (std::isfinite(s.rsn0) ? model_word(s.rsn0_interval.model, s.rsn0_interval.coherence)
+                                  : std::string()) +
+           ",";
+    const double slope_fields[] = {
+        s.slope_low,           s.slope_high,           s.slope_v.slope,
+        s.slope_v.std_error,   s.slope_i.slope,        s.slope_i.std_error,
+        s.slope_zn.slope,      s.slope_zn.std_error,   level,
+        s.factors.density_low, s.factors.density_high, s.factors.zn_low,
+        s.factors.zn_high};
+    for (double value : slope_fields)
+        row += csv_number(value) + ",";
+    row += special_list(s) + ",";
     row += (m ? csv_text(s.samples_path) : std::string()) + ",";
     const double sample_fields[] = {m ? s.rn : nan,
                                     m ? s.rsn0_over_rn : nan,
                                     m ? s.samples.mean_interval : nan,
                                     m ? s.interval_error * 100 : nan,
                                     m ? s.parseval_v : nan,
-                                    m ? s.parseval_i : nan};
+                                    m ? s.parseval_i : nan,
+                                    m ? s.rsn0_interval.coherence : nan,
+                                    m ? s.rsn0_phase_deg : nan};
     for (std::size_t i = 0; i < std::size(sample_fields); ++i)
         row += csv_number(sample_fields[i]) + (i + 1 < std::size(sample_fields) ? "," : "\n");
     return row;
@@ -278,7 +379,52 @@ bool is_usable(double value) {
     return value > 0 && std::isfinite(value);
 }
 
+// Bin k's band factors (density low and high, Zn low and high, relative to the bin's values)
+// and its kind (0 regular, 1 biased, 2 fewer degrees of freedom), as plot data columns.
+std::string bin_factors(const Summary& s, std::size_t k,
+                        const std::function<std::string(double)>& value) {
+    if (s.bins.empty())
+        return value(s.factors.density_low) + " " + value(s.factors.density_high) + " " +
+               value(s.factors.zn_low) + " " + value(s.factors.zn_high) + " 0";
+    const BinFigures& b = s.bins[k];
+    const double zn = s.report.zn[k];
+    return value(b.density_low) + " " + value(b.density_high) + " " + value(b.zn.low / zn) + " " +
+           value(b.zn.high / zn) + " " + std::to_string(static_cast<int>(b.kind));
+}
+
 }  // namespace
+
+std::string spectrum_table(const Summary& s) {
+    std::string out =
+        "bin,frequency_hz,kind,psd_v,psd_v_low,psd_v_high,psd_i,psd_i_low,psd_i_high,zn_ohm,"
+        "zn_low_ohm,zn_high_ohm,zn_model,coherence,coherence_low,coherence_high,zn_phase_deg,"
+        "zn_phase_low_deg,zn_phase_high_deg\n";
+    const ReportData& r = s.report;
+    const char* const kinds[] = {"regular", "biased", "fewer_dof"};
+    for (std::size_t k = 0; k < s.bins.size(); ++k) {
+        const BinFigures& b = s.bins[k];
+        const double phase_half = b.zn.phase_half_width_deg;
+        out += format("%zu,", k + 1) + csv_number(r.frequency[k]) + "," +
+               kinds[static_cast<int>(b.kind)] + ",";
+        const double densities[] = {r.psd_v[k],
+                                    r.psd_v[k] * b.density_low,
+                                    r.psd_v[k] * b.density_high,
+                                    r.psd_i[k],
+                                    r.psd_i[k] * b.density_low,
+                                    r.psd_i[k] * b.density_high,
+                                    r.zn[k],
+                                    b.zn.low,
+                                    b.zn.high};
+        for (double v : densities)
+            out += csv_number(v) + ",";
+        out += (std::isfinite(b.zn.low) ? model_word(b.zn.model, b.zn.coherence) : "") + ",";
+        const double rest[] = {b.coherence, b.coherence_low,          b.coherence_high,
+                               b.phase_deg, b.phase_deg - phase_half, b.phase_deg + phase_half};
+        for (std::size_t i = 0; i < std::size(rest); ++i)
+            out += csv_number(rest[i]) + (i + 1 < std::size(rest) ? "," : "\n");
+    }
+    return out;
+}
 
 std::string plot_data(const Summary& s, double level) {
     // gnuplot reads NaN as its own variable of that name.
@@ -286,9 +432,7 @@ std::string plot_data(const Summary& s, double level) {
     const ReportData& r = s.report;
     std::size_t usable_v = 0, usable_i = 0, usable_zn = 0;
     double f_low = HUGE_VAL, f_high = 0;
-    std::string rows;
     for (std::size_t k = 0; k < r.frequency.size(); ++k) {
-        rows += format("%.9g %.9g %.9g %.9g\n", r.frequency[k], r.psd_v[k], r.psd_i[k], r.zn[k]);
         if (!is_usable(r.frequency[k])) continue;
         f_low = std::min(f_low, r.frequency[k]);
         f_high = std::max(f_high, r.frequency[k]);
@@ -300,17 +444,31 @@ std::string plot_data(const Summary& s, double level) {
         format("data file = %s    hanning = %d    nb_section = %d     nbpoint_section = %d",
                r.header.data_file.c_str(), r.header.hanning, r.header.nb_section,
                r.header.nbpoint_section);
-    return "level = " + value(level) + "; density_low = " + value(s.factors.density_low) +
-           "; density_high = " + value(s.factors.density_high) +
-           "; zn_low = " + value(s.factors.zn_low) + "; zn_high = " + value(s.factors.zn_high) +
-           "; rsn0_low = " + value(s.rsn0_used > 0 ? s.rsn0_low : std::nan("")) +
-           "; rsn0_high = " + value(s.rsn0_used > 0 ? s.rsn0_high : std::nan("")) +
-           "; rsn0 = " + value(s.rsn0) + format("; bins = %zu", r.frequency.size()) +
-           format("; usable_v = %zu; usable_i = %zu; usable_zn = %zu", usable_v, usable_i,
-                  usable_zn) +
-           "; f_low = " + value(f_high > 0 ? f_low : std::nan("")) +
-           "; f_high = " + value(f_high > 0 ? f_high : std::nan("")) +
-           "; title = " + gnuplot_text(title) + "\n" + rows;
+    std::string out =
+        "level = " + value(level) + "; density_low = " + value(s.factors.density_low) +
+        "; density_high = " + value(s.factors.density_high) +
+        "; zn_low = " + value(s.factors.zn_low) + "; zn_high = " + value(s.factors.zn_high) +
+        "; rsn0_low = " + value(s.rsn0_used > 0 ? s.rsn0_low : std::nan("")) +
+        "; rsn0_high = " + value(s.rsn0_used > 0 ? s.rsn0_high : std::nan("")) +
+        "; rsn0 = " + value(s.rsn0) + "; rsn0_lower = " + value(s.rsn0_interval.low) +
+        "; rsn0_upper = " + value(s.rsn0_interval.high) +
+        "; coherence = " + value(s.rsn0_interval.coherence) + "; zn_model = '" +
+        (std::isfinite(s.rsn0) ? model_word(s.rsn0_interval.model, s.rsn0_interval.coherence)
+                               : std::string("none")) +
+        "'" + format("; bins = %zu", r.frequency.size()) +
+        format("; usable_v = %zu; usable_i = %zu; usable_zn = %zu", usable_v, usable_i, usable_zn) +
+        "; f_low = " + value(f_high > 0 ? f_low : std::nan("")) +
+        "; f_high = " + value(f_high > 0 ? f_high : std::nan("")) +
+        "; title = " + gnuplot_text(title) + "\n";
+    // The bins appended in place, their room taken at once: a long report's rows are the most of
+    // the memory it takes, and a string growing by doubling would hold twice that.
+    out.reserve(out.size() + r.frequency.size() * 96);
+    for (std::size_t k = 0; k < r.frequency.size(); ++k) {
+        out += format("%.9g %.9g %.9g %.9g ", r.frequency[k], r.psd_v[k], r.psd_i[k], r.zn[k]);
+        out += bin_factors(s, k, value);
+        out += '\n';
+    }
+    return out;
 }
 
 }  // namespace psd

@@ -22,11 +22,21 @@ std::string csv_header();
 std::string csv_row(const Summary& summary, double level);
 
 // What psd-plot draws, so that it parses no report itself: one line of gnuplot assignments
-// (level, density_low/high, zn_low/high, rsn0_low/high in Hz, rsn0 in ohm, NaN when unavailable;
-// bins, the usable_v/usable_i/usable_zn counts of finite positive values, f_low/f_high over the
-// usable frequencies, and title, the parameter line as a single-quoted gnuplot string), then one
-// line per bin: frequency, PSD_v, PSD_i and Zn as the report holds them (%.9g; inf and nan as
-// printf spells them).
+// (level, density_low/high and zn_low/high of a regular bin, rsn0_low/high in Hz, rsn0,
+// rsn0_lower/upper in ohm, coherence, NaN when unavailable; zn_model, the interval's case as a
+// word; bins, the usable_v/usable_i/usable_zn counts of finite positive values, f_low/f_high over
+// the usable frequencies, and title, the parameter line as a single-quoted gnuplot string), then
+// one line per bin: frequency, PSD_v, PSD_i and Zn as the report holds them (%.9g; inf and nan
+// as printf spells them), then the bin's own band factors of the densities and of Zn (low, high;
+// NaN for a biased bin) and its kind (0 regular, 1 biased, 2 fewer degrees of freedom).
+// REQUIRES: summary made with the figures of every bin (SummaryOptions::per_bin), or its bins
+// all take the regular factors.
 std::string plot_data(const Summary& summary, double level);
+
+// The figures of every bin as CSV, for --spectrum: a header line, then one row per bin (bin,
+// frequency, kind, each density and Zn with the low and high ends of its interval, Zn's model,
+// the bin's coherence with its interval, the phase of Zn with its interval). Empty cells where a
+// figure is not available. REQUIRES: summary made with SummaryOptions::per_bin.
+std::string spectrum_table(const Summary& summary);
 
 }  // namespace psd

@@ -87,11 +87,16 @@ grep -qF 'left out' <<<"$messages" && fail "a note on left-out bins for a report
 run "$here/report_psd.txt" "$scratch/spectrum.svg"
 expect_success "a realistic report as SVG"
 for label in 'PSD_v (V²/Hz)' 'PSD_i (A²/Hz)' 'Zn (Ω)' 'frequency (Hz)' '95 % band of one bin' \
-  'Rsn0 band' 'Rsn0 = 1.262e+04 Ω' \
+  'Rsn0 band' 'Rsn0 = 1.272e+04 Ω' \
   'data file = esa400_cell2.txt    hanning = 1    nb_section = 8     nbpoint_section = 512'; do
   grep -qF -- ">$label<" "$scratch/spectrum.svg" || fail "the SVG has no text \"$label\""
 done
 grep -q 'width="1000" height="900"' "$scratch/spectrum.svg" || fail "the SVG is not 1000x900"
+# The Rsn0 of a report alone has the F interval of uncorrelated V and I; the special bins (bin 1
+# with the Hann window, the Nyquist bin) are marked and named in the key.
+for label in '95 % band of one bin' '95 %: 9489 to 1.706e+04 Ω' 'special bin: own band or none'; do
+  grep -qF -- ">$label<" "$scratch/spectrum.svg" || fail "the SVG has no text \"$label\""
+done
 # Every log axis is labelled as a power of ten (10^{k} in gnuplot's enhanced text), none as 1e+06.
 grep -q '>1e[-+]\|>100000<' "$scratch/spectrum.svg" && fail "an axis is labelled in plain numbers"
 
@@ -251,7 +256,7 @@ for bins_file in plot-data.txt bins-only.txt; do
   status=$?
   expect_success "the gnuplot script given the assignments and $bins_file, without a report"
 done
-for label in 'PSD_v (V²/Hz)' 'Zn (Ω)' 'Rsn0 = 8051 Ω' '95 % band of one bin' \
+for label in 'PSD_v (V²/Hz)' 'Zn (Ω)' 'Rsn0 = 8278 Ω' '95 % band of one bin' \
   'data file = cell7_short.txt    hanning = 0    nb_section = 4     nbpoint_section = 16'; do
   grep -qF -- ">$label<" "$scratch/given-plot-data.txt.svg" ||
     fail "the plot from given data has no text \"$label\""

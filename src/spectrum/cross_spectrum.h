@@ -1,0 +1,77 @@
+// The cross-spectral estimate psd-summary forms from a report's own sample file: the same sections,
+// the same trend removal and the same window as the report, but every bin 0 .. N/2 kept (the
+// report leaves bin 0 out), the cross-spectrum of voltage and current kept besides their two
+// spectra, and every sum in double. From these sums come the coherence and the phase of the
+// noise impedance, the zero-frequency bin that Parseval's check needs, and the windowed sums of
+// squares it compares the spectrum with.
+//
+// Each section goes through one step before its transform: its trend is removed (psd removes the
+// mean), then the window is applied. The trend is the one replaceable part of that step, chosen
+// by Detrend, so that another trend (a fitted line or parabola) changes nothing else here.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "spectrum/estimator.h"
+
+namespace psd {
+
+// The Hann weights of every psd report: (1 - cos(6.283185307 j / (N - 1))) / 2 for j = 0 .. N-1,
+// with psd's correctly rounded cosine, bit for bit the weights the estimator applies.
+// REQUIRES: 2 <= n <= 2^30.
+std::vector<double> hann_weights(std::uint32_t n);
+
+// The window's weights, or an empty vector for no window.
+std::vector<double> window_weights(Window window, std::uint32_t n);
+
+// What each section loses before the window: its mean, as psd removes it.
+enum class Detrend { mean };
+
+// Removes the trend of section[0..n) in place: for the mean, the sum taken in index order and
+// divided by n, as the estimator does. REQUIRES: n >= 1.
+void remove_trend(Detrend detrend, double* section, std::uint32_t n);
+
+// The per-bin sums over sections of |V_k|^2, |I_k|^2 and V_k conj(I_k) for k = 0 .. N/2, where
+// V_k = sum_j v_j exp(-2 pi i j k / N) is the usual transform of one prepared section (trend
+// removed, window applied); and the sums of the prepared samples' squares.
+class CrossSpectrum {
+  public:
+    // Owns the window, two section buffers and the sums. Throws std::bad_alloc when they cannot
+    // be allocated. REQUIRES: n a power of two, 2 <= n <= 2^30.
+    CrossSpectrum(Window window, std::uint32_t n, Detrend detrend = Detrend::mean);
+
+    // Adds one section of each record (N samples each; not modified).
+    void add_section(const double* section_v, const double* section_i);
+
+    std::int64_t sections() const { return sections_; }
+    std::uint32_t n() const { return n_; }
+    Window window() const { return window_; }
+    const std::vector<double>& weights() const { return weights_; }  // empty without a window
+
+    // Sums over sections, bins 0 .. N/2.
+    const std::vector<double>& sum_vv() const { return sum_vv_; }
+    const std::vector<double>& sum_ii() const { return sum_ii_; }
+    const std::vector<double>& sum_vi_re() const { return sum_vi_re_; }
+    const std::vector<double>& sum_vi_im() const { return sum_vi_im_; }
+
+    // Sums over sections and samples of the prepared samples' squares, sum (w_j (x_j - trend))^2:
+    // N times the mean square of the prepared section, which Parseval's theorem equates with the
+    // bins' sum of |X_k|^2 over the whole circle divided by N.
+    double prepared_squares_v() const { return squares_v_; }
+    double prepared_squares_i() const { return squares_i_; }
+
+  private:
+    void prepare(double* section) const;
+
+    Window window_;
+    std::uint32_t n_;
+    Detrend detrend_;
+    std::int64_t sections_ = 0;
+    std::vector<double> weights_;
+    std::vector<double> work_v_, work_i_;
+    std::vector<double> sum_vv_, sum_ii_, sum_vi_re_, sum_vi_im_;
+    double squares_v_ = 0, squares_i_ = 0;
+};
+
+}  // namespace psd
