@@ -15,17 +15,17 @@ constexpr std::size_t shown_characters = 60;
 }  // namespace
 
 // A UTF-8 character is never cut in two.
-std::string visible_text(const std::string& start, bool* cut) {
-    std::size_t length = start.size();
+std::string visible_text(const std::string& text, bool* cut) {
+    std::size_t length = text.size();
     *cut = length > shown_characters;
     if (*cut) {
         length = shown_characters;
-        while (length > 0 && (static_cast<unsigned char>(start[length]) & 0xC0) == 0x80)
+        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
             --length;
     }
     std::string text;
     for (std::size_t i = 0; i < length; ++i) {
-        const unsigned char c = static_cast<unsigned char>(start[i]);
+        const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '\t') {
             text += "\\t";
         } else if (c == '\r') {
