@@ -23,23 +23,23 @@ std::string visible_text(const std::string& text, bool* cut) {
         while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
             --length;
     }
-    std::string text;
+    std::string shown;
     for (std::size_t i = 0; i < length; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c == '\t') {
-            text += "\\t";
+            shown += "\\t";
         } else if (c == '\r') {
-            text += "\\r";
+            shown += "\\r";
         } else if (c < 0x20 || c == 0x7F) {
             const char* const hex = "0123456789abcdef";
-            text += "\\x";
-            text += hex[c >> 4];
-            text += hex[c & 15];
+            shown += "\\x";
+            shown += hex[c >> 4];
+            shown += hex[c & 15];
         } else {
-            text += static_cast<char>(c);
+            shown += static_cast<char>(c);
         }
     }
-    return text;
+    return shown;
 }
 
 std::string bad_line_text(const BadLine& bad, const std::string& data_file) {
