@@ -78,9 +78,9 @@ std::vector<std::size_t> band_indices(const Summary& s, BinRange range, bool kee
 
 // Bin numbers of report indices.
 std::vector<std::size_t> bin_numbers(const std::vector<std::size_t>& indices) {
-    std::vector<std::size_t> bins;
-    for (std::size_t k : indices)
-        bins.push_back(k + 1);
+    std::vector<std::size_t> bins(indices);
+    for (std::size_t& k : bins)
+        ++k;
     return bins;
 }
 
