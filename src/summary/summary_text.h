@@ -21,6 +21,13 @@ std::string summary_block(const Summary& summary, double level);
 std::string csv_header();
 std::string csv_row(const Summary& summary, double level);
 
+// The per-section table of --sections: a header line (a report column first when with_report)
+// and one row per section (numbered from 1; the time in seconds, the means, the standard
+// deviations, Rn, skewness and kurtosis of the samples less the section's trend, the slopes of
+// the straight lines fitted to V and I per second). report is empty when there is no such column.
+std::string section_csv_header(bool with_report);
+std::string section_csv_row(const std::string& report, const SectionFigures& figures);
+
 // What psd-plot draws, so that it parses no report itself: one line of gnuplot assignments
 // (level, density_low/high and zn_low/high of a regular bin, rsn0_low/high in Hz, rsn0,
 // rsn0_lower/upper in ohm, coherence, NaN when unavailable; zn_model, the interval's case as a

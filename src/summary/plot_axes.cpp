@@ -1,0 +1,73 @@
+#include "summary/plot_axes.h"
+
+#include <cmath>
+
+#include "summary/text_format.h"
+
+namespace psd {
+
+namespace {
+
+// The mantissas labelled in each decade, from the sparsest set.
+const std::vector<std::vector<double>> mantissa_sets = {
+    {1}, {1, 3}, {1, 2, 5}, {1, 1.5, 2, 3, 5, 7}};
+
+// The values m 10^e of the mantissas (every stride-th decade) within [low, high].
+std::vector<double> tick_values(double low, double high, const std::vector<double>& mantissas,
+                                int stride) {
+    std::vector<double> values;
+    const int first = static_cast<int>(std::floor(std::log10(low))) - 1;
+    const int last = static_cast<int>(std::ceil(std::log10(high))) + 1;
+    for (int e = first; e <= last; ++e) {
+        if (((e % stride) + stride) % stride != 0) continue;
+        for (double m : mantissas) {
+            // Formed from the decimal text, so that 2e-12 is the double that "2e-12" reads as.
+            const double value = std::stod(format("%ge%d", m, e));
+            if (value >= low && value <= high) values.push_back(value);
+        }
+    }
+    return values;
+}
+
+std::string label_of(double value, bool plain) {
+    if (plain) return format("%g", value);
+    const int e = static_cast<int>(std::floor(std::log10(value) + 1e-9));
+    const double m = value / std::pow(10.0, e);
+    const std::string power = format("10^{%d}", e);
+    return std::fabs(m - 1) < 1e-9 ? power : format("%g·", m) + power;
+}
+
+}  // namespace
+
+LogAxis log_axis(double lo, double hi, double margin, int max_labels) {
+    LogAxis axis;
+    const double widen = std::pow(10.0, margin);
+    axis.low = lo / widen;
+    axis.high = hi == lo ? hi * 10 : hi * widen;
+    int stride = 1;
+    for (const std::vector<double>& set : mantissa_sets) {
+        axis.labelled = tick_values(axis.low, axis.high, set, 1);
+        if (axis.labelled.size() >= 3) break;
+    }
+    // Too many decades for a label each: every second, fifth or tenth decade.
+    for (int s : {2, 5, 10, 20, 50}) {
+        if (static_cast<int>(axis.labelled.size()) <= max_labels) break;
+        stride = s;
+        axis.labelled = tick_values(axis.low, axis.high, mantissa_sets[0], stride);
+    }
+    bool plain = true;
+    for (double v : axis.labelled)
+        plain = plain && v >= 0.01 && v <= 1000;
+    std::string tics;
+    for (double v : axis.labelled)
+        tics += (tics.empty() ? "" : ", ") + format("\"%s\" %.17g", label_of(v, plain).c_str(), v);
+    // Unlabelled minor tics at every integer mantissa, where they are not too dense to see.
+    const bool minor = std::log10(axis.high / axis.low) <= 8;
+    for (double v : minor ? tick_values(axis.low, axis.high, {1, 2, 3, 4, 5, 6, 7, 8, 9}, 1)
+                          : tick_values(axis.low, axis.high, {1}, 1))
+        tics += (tics.empty() ? "" : ", ") + format("\"\" %.17g 1", v);
+    axis.tics = "(" + tics + ")";
+    return axis;
+}
+
+}  // namespace psd

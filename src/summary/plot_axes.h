@@ -1,0 +1,26 @@
+// The logarithmic axes of the plot: a range that fits the values drawn without whole empty
+// decades of padding, and labelled tick marks enough to read a value off every axis, however
+// few decades it spans (a white-noise Zn spans less than one, where powers of ten alone would
+// leave the axis unlabelled). Worked out here, so that the gnuplot script only sets them.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace psd {
+
+struct LogAxis {
+    double low = 0, high = 0;  // the range
+    // gnuplot's tic list: ("label" value, ...), minor tics as ("" value 1).
+    std::string tics;
+    std::vector<double> labelled;  // the values that carry a label, increasing
+};
+
+// An axis over [lo, hi] widened by margin decades at both ends, labelled at 1, 2 and 5 times the
+// powers of ten or at some of the powers alone: at least 3 labels where the range allows, at most
+// max_labels. Labels read as plain numbers when all lie within 0.01 to 1000, else as powers of
+// ten in gnuplot's enhanced text ("10^{-12}", "2·10^{-12}").
+// REQUIRES: 0 < lo <= hi, both finite; max_labels >= 3.
+LogAxis log_axis(double lo, double hi, double margin, int max_labels);
+
+}  // namespace psd
