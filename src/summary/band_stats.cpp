@@ -122,6 +122,8 @@ SlopeFit fit_db_per_decade(const double* frequency, const double* values,
     // Centred sums: log frequencies of one report are close to each other, so the textbook
     // one-pass formula would lose most of its digits to cancellation.
     const double n = static_cast<double>(fit.points);
+    fit.mean_log_f = mean_x / n;
+    fit.mean_db = mean_y / n;
     double sxx = 0, sxy = 0;
     for (Point& q : p) {
         q.x -= mean_x / n;

@@ -45,6 +45,8 @@ struct SlopeFit {
                        // fitted (their frequencies too close together to tell their logarithms)
     double std_error = 0;  // the slope's standard error; NaN with fewer than 3 points or without
                            // a slope
+    // The line passes through the mean log10 frequency and the mean dB value of its points.
+    double mean_log_f = 0, mean_db = 0;
 };
 
 // The bins' correlation a slope's standard error allows for: that of the window's neighbouring

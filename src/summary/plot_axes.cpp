@@ -1,6 +1,7 @@
 #include "summary/plot_axes.h"
 
 #include <cmath>
+#include <utility>
 
 #include "summary/text_format.h"
 
@@ -39,34 +40,43 @@ std::string label_of(double value, bool plain) {
 
 }  // namespace
 
-LogAxis log_axis(double lo, double hi, double margin, int max_labels) {
+LogAxis log_axis(double lo, double hi, double margin, double headroom, int max_labels) {
     LogAxis axis;
     const double widen = std::pow(10.0, margin);
     axis.low = lo / widen;
     axis.high = hi == lo ? hi * 10 : hi * widen;
-    int stride = 1;
-    for (const std::vector<double>& set : mantissa_sets) {
-        axis.labelled = tick_values(axis.low, axis.high, set, 1);
-        if (axis.labelled.size() >= 3) break;
+    // The values take the lower 1 - headroom of the axis's decades.
+    axis.high *= std::pow(axis.high / axis.low, headroom / (1 - headroom));
+    // The densest set that keeps within max_labels; the decades alone may be too many, and then
+    // every second, fifth or tenth decade.
+    axis.labelled = tick_values(axis.low, axis.high, mantissa_sets[0], 1);
+    for (std::size_t set = 1; set < mantissa_sets.size(); ++set) {
+        std::vector<double> denser = tick_values(axis.low, axis.high, mantissa_sets[set], 1);
+        if (static_cast<int>(denser.size()) > max_labels) break;
+        axis.labelled = std::move(denser);
     }
-    // Too many decades for a label each: every second, fifth or tenth decade.
-    for (int s : {2, 5, 10, 20, 50}) {
+    for (int stride : {2, 5, 10, 20, 50}) {
         if (static_cast<int>(axis.labelled.size()) <= max_labels) break;
-        stride = s;
         axis.labelled = tick_values(axis.low, axis.high, mantissa_sets[0], stride);
     }
     bool plain = true;
     for (double v : axis.labelled)
         plain = plain && v >= 0.01 && v <= 1000;
-    std::string tics;
-    for (double v : axis.labelled)
+    std::string tics, marks;
+    for (double v : axis.labelled) {
         tics += (tics.empty() ? "" : ", ") + format("\"%s\" %.17g", label_of(v, plain).c_str(), v);
+        marks += (marks.empty() ? "" : ", ") + format("\"\" %.17g", v);
+    }
     // Unlabelled minor tics at every integer mantissa, where they are not too dense to see.
     const bool minor = std::log10(axis.high / axis.low) <= 8;
     for (double v : minor ? tick_values(axis.low, axis.high, {1, 2, 3, 4, 5, 6, 7, 8, 9}, 1)
-                          : tick_values(axis.low, axis.high, {1}, 1))
-        tics += (tics.empty() ? "" : ", ") + format("\"\" %.17g 1", v);
+                          : tick_values(axis.low, axis.high, {1}, 1)) {
+        const std::string minor_tic = format("\"\" %.17g 1", v);
+        tics += (tics.empty() ? "" : ", ") + minor_tic;
+        marks += (marks.empty() ? "" : ", ") + minor_tic;
+    }
     axis.tics = "(" + tics + ")";
+    axis.marks = "(" + marks + ")";
     return axis;
 }
 

@@ -471,38 +471,6 @@ std::string section_csv_row(const std::string& report, const SectionFigures& f) 
     return row + "\n";
 }
 
-namespace {
-
-// A gnuplot string literal: in single quotes gnuplot takes every character as it stands but the
-// quote itself, written twice. Nothing in a report's name can then reach gnuplot as a command.
-std::string gnuplot_text(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') quoted += '\'';
-        quoted += c;
-    }
-    return quoted + "'";
-}
-
-bool is_usable(double value) {
-    return value > 0 && std::isfinite(value);
-}
-
-// Bin k's band factors (density low and high, Zn low and high, relative to the bin's values)
-// and its kind (0 regular, 1 biased, 2 fewer degrees of freedom), as plot data columns.
-std::string bin_factors(const Summary& s, std::size_t k,
-                        const std::function<std::string(double)>& value) {
-    if (s.bins.empty())
-        return value(s.factors.density_low) + " " + value(s.factors.density_high) + " " +
-               value(s.factors.zn_low) + " " + value(s.factors.zn_high) + " 0";
-    const BinFigures& b = s.bins[k];
-    const double zn = s.report.zn[k];
-    return value(b.density_low) + " " + value(b.density_high) + " " + value(b.zn.low / zn) + " " +
-           value(b.zn.high / zn) + " " + std::to_string(static_cast<int>(b.kind));
-}
-
-}  // namespace
-
 std::string spectrum_table(const Summary& s) {
     std::string out =
         "bin,frequency_hz,kind,psd_v,psd_v_low,psd_v_high,psd_i,psd_i_low,psd_i_high,zn_ohm,"
@@ -531,51 +499,6 @@ std::string spectrum_table(const Summary& s) {
                                b.phase_deg, b.phase_deg - phase_half, b.phase_deg + phase_half};
         for (std::size_t i = 0; i < std::size(rest); ++i)
             out += csv_number(rest[i]) + (i + 1 < std::size(rest) ? "," : "\n");
-    }
-    return out;
-}
-
-std::string plot_data(const Summary& s, double level) {
-    // gnuplot reads NaN as its own variable of that name.
-    auto value = [](double v) { return std::isfinite(v) ? format("%.9g", v) : std::string("NaN"); };
-    const ReportData& r = s.report;
-    std::size_t usable_v = 0, usable_i = 0, usable_zn = 0;
-    double f_low = HUGE_VAL, f_high = 0;
-    for (std::size_t k = 0; k < r.frequency.size(); ++k) {
-        if (!is_usable(r.frequency[k])) continue;
-        f_low = std::min(f_low, r.frequency[k]);
-        f_high = std::max(f_high, r.frequency[k]);
-        usable_v += is_usable(r.psd_v[k]);
-        usable_i += is_usable(r.psd_i[k]);
-        usable_zn += is_usable(r.zn[k]);
-    }
-    const std::string title =
-        format("data file = %s    hanning = %d    nb_section = %d     nbpoint_section = %d",
-               r.header.data_file.c_str(), r.header.hanning, r.header.nb_section,
-               r.header.nbpoint_section);
-    std::string out =
-        "level = " + value(level) + "; density_low = " + value(s.factors.density_low) +
-        "; density_high = " + value(s.factors.density_high) +
-        "; zn_low = " + value(s.factors.zn_low) + "; zn_high = " + value(s.factors.zn_high) +
-        "; rsn0_low = " + value(s.rsn0_used > 0 ? s.rsn0_low : std::nan("")) +
-        "; rsn0_high = " + value(s.rsn0_used > 0 ? s.rsn0_high : std::nan("")) +
-        "; rsn0 = " + value(s.rsn0) + "; rsn0_lower = " + value(s.rsn0_interval.low) +
-        "; rsn0_upper = " + value(s.rsn0_interval.high) +
-        "; coherence = " + value(s.rsn0_interval.coherence) + "; zn_model = '" +
-        (std::isfinite(s.rsn0) ? model_word(s.rsn0_interval.model, s.rsn0_interval.coherence)
-                               : std::string("none")) +
-        "'" + format("; bins = %zu", r.frequency.size()) +
-        format("; usable_v = %zu; usable_i = %zu; usable_zn = %zu", usable_v, usable_i, usable_zn) +
-        "; f_low = " + value(f_high > 0 ? f_low : std::nan("")) +
-        "; f_high = " + value(f_high > 0 ? f_high : std::nan("")) +
-        "; title = " + gnuplot_text(title) + "\n";
-    // The bins appended in place, their room taken at once: a long report's rows are the most of
-    // the memory it takes, and a string growing by doubling would hold twice that.
-    out.reserve(out.size() + r.frequency.size() * 96);
-    for (std::size_t k = 0; k < r.frequency.size(); ++k) {
-        out += format("%.9g %.9g %.9g %.9g ", r.frequency[k], r.psd_v[k], r.psd_i[k], r.zn[k]);
-        out += bin_factors(s, k, value);
-        out += '\n';
     }
     return out;
 }
