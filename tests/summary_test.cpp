@@ -716,8 +716,8 @@ TEST(SummaryText, GivesAReasonWhereAFigureCannotBeFormedAndLeavesItsCsvCellEmpty
                                                      "localisation_index"};
     // Without --area and --stern-geary the electrode's figures are not available either.
     const std::vector<std::string> electrode_columns = {
-        "area_cm2", "rn_ohm_cm2", "rsn0_ohm_cm2", "stern_geary_v", "icorr_a", "icorr_a_cm2",
-        "q_coulomb", "fn_hz"};
+        "area_cm2", "rn_ohm_cm2",  "rsn0_ohm_cm2", "stern_geary_v",
+        "icorr_a",  "icorr_a_cm2", "q_coulomb",    "fn_hz"};
     std::vector<FigureCase> cases = sample_check_cases(), more = report_figure_cases();
     cases.insert(cases.end(), more.begin(), more.end());
     TempDir dir;
@@ -768,10 +768,15 @@ TEST(SummaryText, PlotDataKeepsEveryBinAndSaysNaNForAFigureNotAvailable) {
               std::string::npos);
     // Each bin's band factors and kind follow its values: bin 1 is lowered by the Hann window's
     // mean removal (no band), the last is the Nyquist bin, of half the degrees of freedom.
-    EXPECT_NE(data.find("\n0.125 1e-10 0 inf NaN NaN NaN NaN 1\n"), std::string::npos) << data;
+    EXPECT_NE(data.find("\n0.125 1e-10 0 inf NaN NaN NaN NaN 1 NaN NaN NaN\n"), std::string::npos)
+        << data;
     // chi-squared with 4 degrees of freedom: 4 / 11.143 (NIST table 1.3.6.7.4).
     EXPECT_NE(data.find("\n1 1e-10 0 inf 0.358"), std::string::npos) << data;
-    EXPECT_EQ(data.substr(data.size() - 10), "NaN NaN 2\n") << data;
+    EXPECT_EQ(data.substr(data.size() - 22), "NaN NaN 2 NaN NaN NaN\n") << data;
+    // No slope band, so no line: its figures are NaN.
+    EXPECT_NE(assignments.find("slope_low = NaN; slope_high = NaN; slope_v = NaN;"),
+              std::string::npos)
+        << assignments;
     EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), 9);
 }
 

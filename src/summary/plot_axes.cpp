@@ -11,7 +11,7 @@ namespace {
 
 // The mantissas labelled in each decade, from the sparsest set.
 const std::vector<std::vector<double>> mantissa_sets = {
-    {1}, {1, 3}, {1, 2, 5}, {1, 1.5, 2, 3, 5, 7}};
+    {1}, {1, 3}, {1, 2, 5}, {1, 1.5, 2, 3, 5, 7}, {1, 1.2, 1.5, 2, 2.5, 3, 4, 5, 6, 7, 8, 9}};
 
 // The values m 10^e of the mantissas (every stride-th decade) within [low, high].
 std::vector<double> tick_values(double low, double high, const std::vector<double>& mantissas,
@@ -48,14 +48,14 @@ LogAxis log_axis(double lo, double hi, double margin, double headroom, int max_l
     // The values take the lower 1 - headroom of the axis's decades.
     axis.high *= std::pow(axis.high / axis.low, headroom / (1 - headroom));
     // The densest set that keeps within max_labels; the decades alone may be too many, and then
-    // every second, fifth or tenth decade.
+    // every second, third, fifth or tenth decade.
     axis.labelled = tick_values(axis.low, axis.high, mantissa_sets[0], 1);
     for (std::size_t set = 1; set < mantissa_sets.size(); ++set) {
         std::vector<double> denser = tick_values(axis.low, axis.high, mantissa_sets[set], 1);
         if (static_cast<int>(denser.size()) > max_labels) break;
         axis.labelled = std::move(denser);
     }
-    for (int stride : {2, 5, 10, 20, 50}) {
+    for (int stride : {2, 3, 5, 10, 20, 50}) {
         if (static_cast<int>(axis.labelled.size()) <= max_labels) break;
         axis.labelled = tick_values(axis.low, axis.high, mantissa_sets[0], stride);
     }

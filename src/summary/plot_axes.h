@@ -18,11 +18,12 @@ struct LogAxis {
 };
 
 // An axis over [lo, hi] widened by margin decades at both ends, labelled as densely as max_labels
-// allows: at 1, 1.5, 2, 3, 5 and 7, or 1, 2 and 5 times the powers of ten, or at the powers, or at
-// every second, fifth or tenth power. Labels read as plain numbers when all lie within 0.01 to
-// 1000, else as powers of ten in gnuplot's enhanced text ("10^{-12}", "2·10^{-12}"). REQUIRES: 0 <
-// lo <= hi, both finite; max_labels >= 3. headroom is the share of the axis left free above hi for
-// the key (0 for none). REQUIRES: 0 <= headroom < 1.
+// allows: at 1, 1.2, 1.5, 2, 2.5, 3, ... 9, at 1, 1.5, 2, 3, 5 and 7, at 1, 2 and 5, or at 1 and 3
+// times the powers of ten, or at the powers, or at
+// every second, third, fifth or tenth power. Labels read as plain numbers when all lie within 0.01
+// to 1000, else as powers of ten in gnuplot's enhanced text ("10^{-12}", "2·10^{-12}"). REQUIRES: 0
+// < lo <= hi, both finite; max_labels >= 3. headroom is the share of the axis left free above hi
+// for the key (0 for none). REQUIRES: 0 <= headroom < 1.
 LogAxis log_axis(double lo, double hi, double margin, double headroom, int max_labels);
 
 }  // namespace psd

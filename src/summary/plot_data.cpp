@@ -123,10 +123,12 @@ std::string caption(const Summary& s) {
 }
 
 // A slope's line as the plot draws it: "; NAME = dB/decade; NAME_x = mean log10 f;
-// NAME_y = mean dB", NaN when there is none.
-std::string slope_assignments(const char* name, const SlopeFit& fit) {
-    return format("; %s = ", name) + value(fit.slope) + format("; %s_x = ", name) +
-           value(fit.mean_log_f) + format("; %s_y = ", name) + value(fit.mean_db);
+// NAME_y = mean dB", NaN when there is none (fitted is false without a slope band).
+std::string slope_assignments(const char* name, const SlopeFit& fit, bool fitted) {
+    const double nan = std::nan("");
+    return format("; %s = ", name) + value(fitted ? fit.slope : nan) + format("; %s_x = ", name) +
+           value(fitted ? fit.mean_log_f : nan) + format("; %s_y = ", name) +
+           value(fitted ? fit.mean_db : nan);
 }
 
 // The unit a channel is drawn in over time: the SI prefix that keeps its values below 1000.
@@ -174,6 +176,8 @@ std::string record_assignments(const Summary& s) {
 
 // The figures drawn over the spectra: the bands' factors, Rsn0, Rn and the slopes.
 std::string figure_assignments(const Summary& s, double level) {
+    const bool fitted = s.slope_bins.last - s.slope_bins.first >= 2;
+    const double nan = std::nan("");
     return "level = " + value(level) + "; density_low = " + value(s.factors.density_low) +
            "; density_high = " + value(s.factors.density_high) +
            "; zn_low = " + value(s.factors.zn_low) + "; zn_high = " + value(s.factors.zn_high) +
@@ -185,9 +189,11 @@ std::string figure_assignments(const Summary& s, double level) {
            (std::isfinite(s.rsn0) ? model_word(s.rsn0_interval.model, s.rsn0_interval.coherence)
                                   : std::string("none")) +
            "'; rn = " + value(s.has_samples ? s.rn : std::nan("")) +
-           "; slope_low = " + value(s.slope_low) + "; slope_high = " + value(s.slope_high) +
-           slope_assignments("slope_v", s.slope_v) + slope_assignments("slope_i", s.slope_i) +
-           slope_assignments("slope_zn", s.slope_zn);
+           "; slope_low = " + value(fitted ? s.slope_low : nan) +
+           "; slope_high = " + value(fitted ? s.slope_high : nan) +
+           slope_assignments("slope_v", s.slope_v, fitted) +
+           slope_assignments("slope_i", s.slope_i, fitted) +
+           slope_assignments("slope_zn", s.slope_zn, fitted);
 }
 
 // The bins' counts, the frequency span and the axes.
