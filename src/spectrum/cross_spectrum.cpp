@@ -28,15 +28,6 @@ std::vector<double> window_weights(Window window, std::uint32_t n) {
     return window == Window::hann ? hann_weights(n) : std::vector<double>();
 }
 
-double trend_p1(double j, std::uint32_t n) {
-    return j - (static_cast<double>(n) - 1) / 2;
-}
-
-double trend_p2(double j, std::uint32_t n) {
-    const double x = trend_p1(j, n), nd = static_cast<double>(n);
-    return x * x - (nd * nd - 1) / 12;
-}
-
 namespace {
 
 // sum p1^2 = n (n^2 - 1) / 12 and sum p2^2 = n (n^2 - 1)(n^2 - 4) / 180 over an n-sample section.
@@ -61,26 +52,20 @@ SectionTrend fit_trend(Detrend detrend, const double* section, std::uint32_t n) 
     if (detrend == Detrend::mean) return t;
     // Both from the mean's residual: p1 and p2 are orthogonal to it and to each other.
     double on_p1 = 0, on_p2 = 0;
-    for (std::uint32_t j = 0; j < n; ++j) {
-        const double r = section[j] - t.mean;
-        on_p1 += r * trend_p1(j, n);
-        if (detrend == Detrend::quadratic) on_p2 += r * trend_p2(j, n);
+    if (detrend == Detrend::linear) {
+        for (std::uint32_t j = 0; j < n; ++j)
+            on_p1 += (section[j] - t.mean) * trend_p1(j, n);
+    } else {
+        for (std::uint32_t j = 0; j < n; ++j) {
+            const double r = section[j] - t.mean;
+            on_p1 += r * trend_p1(j, n);
+            on_p2 += r * trend_p2(j, n);
+        }
     }
     const double norm1 = p1_norm(n), norm2 = p2_norm(n);
     t.linear = norm1 > 0 ? on_p1 / norm1 : 0;
     t.quadratic = norm2 > 0 ? on_p2 / norm2 : 0;
     return t;
-}
-
-double detrended(const SectionTrend& trend, double x, std::uint32_t j, std::uint32_t n) {
-    double r = x - trend.mean;
-    if (trend.linear != 0) r -= trend.linear * trend_p1(j, n);
-    if (trend.quadratic != 0) r -= trend.quadratic * trend_p2(j, n);
-    return r;
-}
-
-double trend_value(const SectionTrend& trend, double j, std::uint32_t n) {
-    return trend.mean + trend.linear * trend_p1(j, n) + trend.quadratic * trend_p2(j, n);
 }
 
 SectionTrend remove_trend(Detrend detrend, double* section, std::uint32_t n) {

@@ -39,9 +39,14 @@ struct SectionTrend {
     double quadratic = 0;  // of p2
 };
 
-// p1 and p2 of sample j of an n-sample section.
-double trend_p1(double j, std::uint32_t n);
-double trend_p2(double j, std::uint32_t n);
+// p1 and p2 of sample j of an n-sample section. Inline, as they are worked out for every sample.
+inline double trend_p1(double j, std::uint32_t n) {
+    return j - (static_cast<double>(n) - 1) / 2;
+}
+inline double trend_p2(double j, std::uint32_t n) {
+    const double x = trend_p1(j, n), nd = static_cast<double>(n);
+    return x * x - (nd * nd - 1) / 12;
+}
 
 // The least-squares polynomial of the degree detrend names through section[0..n). The mean is
 // the sum taken in index order divided by n, as the estimator does; the other coefficients are
@@ -50,11 +55,15 @@ double trend_p2(double j, std::uint32_t n);
 SectionTrend fit_trend(Detrend detrend, const double* section, std::uint32_t n);
 
 // Sample j's value less the trend: (x - mean) - linear p1 - quadratic p2, rounded in that order
-// (the mean alone rounds as the estimator's subtraction).
-double detrended(const SectionTrend& trend, double x, std::uint32_t j, std::uint32_t n);
+// (the mean alone rounds as the estimator's subtraction: the zero terms change no bit).
+inline double detrended(const SectionTrend& trend, double x, std::uint32_t j, std::uint32_t n) {
+    return (x - trend.mean) - trend.linear * trend_p1(j, n) - trend.quadratic * trend_p2(j, n);
+}
 
 // The trend's value at sample j (j may be fractional).
-double trend_value(const SectionTrend& trend, double j, std::uint32_t n);
+inline double trend_value(const SectionTrend& trend, double j, std::uint32_t n) {
+    return trend.mean + trend.linear * trend_p1(j, n) + trend.quadratic * trend_p2(j, n);
+}
 
 // Removes the fitted trend of section[0..n) in place and returns it. REQUIRES: n >= 1.
 SectionTrend remove_trend(Detrend detrend, double* section, std::uint32_t n);

@@ -36,12 +36,16 @@ double Moments::kurtosis() const {
 
 ChannelSection channel_section(const double* x, std::uint32_t n, Detrend detrend) {
     ChannelSection c;
-    const SectionTrend line = fit_trend(Detrend::linear, x, n);
-    c.trend = detrend == Detrend::linear ? line : fit_trend(detrend, x, n);
-    c.mean = line.mean;
-    c.slope = line.linear;
+    // One fit gives the straight line too: its coefficients on the orthogonal basis are the
+    // parabola's first two.
+    const SectionTrend fit =
+        fit_trend(detrend == Detrend::quadratic ? Detrend::quadratic : Detrend::linear, x, n);
+    c.mean = fit.mean;
+    c.slope = fit.linear;
+    c.trend = fit;
+    if (detrend == Detrend::mean) c.trend.linear = 0;
     for (std::uint32_t j = 0; j < n; ++j) {
-        const double centred = x[j] - line.mean, on_line = line.linear * trend_p1(j, n);
+        const double centred = x[j] - fit.mean, on_line = fit.linear * trend_p1(j, n);
         c.centred_squares += centred * centred;
         c.line_squares += on_line * on_line;
         c.moments.add(detrended(c.trend, x[j], j, n));
