@@ -469,6 +469,18 @@ TEST(SummaryProgram, SectionsTableHasMRowsWhoseRnCombineToTheRecords) {
         ++rn_column;
     EXPECT_NEAR(std::sqrt(sum_v / sum_i) / std::stod(summary[1][rn_column]), 1, 1e-7);
 
+    // Rows appended to a table that holds some already follow its header: a loop over records,
+    // one psd-summary each, gives one table.
+    for (int round = 0; round < 2; ++round)
+        ASSERT_EQ(std::system(("'" + std::string(PSD_SUMMARY_EXE) + "' --csv '" +
+                               dir.file("report.txt") + "' >>'" + dir.file("day.csv") + "'")
+                                  .c_str()),
+                  0);
+    const auto day = csv_rows(read_file(dir.file("day.csv")));
+    ASSERT_EQ(day.size(), 3u);
+    EXPECT_EQ(day[0][0], "report");
+    EXPECT_EQ(day[2][0], dir.file("report.txt"));
+
     ASSERT_EQ(run_summary_program(dir,
                                   "--sections '" + dir.file("s2.csv") + "' '" +
                                       dir.file("report.txt") + "' '" + dir.file("report.txt") + "'",

@@ -1,5 +1,7 @@
 // psd-summary: the figures an electrochemical-noise analyst reads off psd reports (Rsn0, Rn,
 // roll-off slopes, confidence factors of a bin), one block or one CSV row per report.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -48,7 +50,8 @@ const char* const usage_text =
     "  --sections FILE         one CSV row per section of the samples: time, means, sigmas,\n"
     "                          Rn, moments and drift (a report column with several REPORTs)\n"
     "  --spectrum FILE         write every bin's figures to FILE as CSV (one report only)\n"
-    "  --csv                   one CSV row per report, after a header line\n"
+    "  --csv                   one CSV row per report, after a header line (none when the\n"
+    "                          output is appended to a file that holds rows already)\n"
     "  --plot-data             what psd-plot draws: a line of gnuplot assignments, then the\n"
     "                          bins and the record's trace (one report only)\n"
     "  --smooth                with --plot-data: the top decade smoothed over 0.1 decade\n"
@@ -75,6 +78,13 @@ struct Arguments {
     std::string sections;  // the file --sections writes; empty: none
     std::vector<std::string> reports;
 };
+
+// Whether stream is a file that already holds something: rows appended to a table (">> day.csv"
+// in a loop over records) then follow its header instead of repeating it.
+bool holds_rows(std::FILE* stream) {
+    struct stat info;
+    return fstat(fileno(stream), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+}
 
 // The columns of the record's trace the plot asks for: about one per two pixels of its width.
 constexpr std::size_t trace_columns = 500;
@@ -323,7 +333,7 @@ int run(int argc, char** argv) {
         }
         std::fputs(section_csv_header(args.reports.size() > 1).c_str(), sections);
     }
-    if (args.output == Output::csv) std::fputs(csv_header().c_str(), stdout);
+    if (args.output == Output::csv && !holds_rows(stdout)) std::fputs(csv_header().c_str(), stdout);
     bool first_block = true;
     for (const std::string& path : args.reports)
         if (!summarise_one(path, args, sections, &first_block)) status = 1;
