@@ -140,7 +140,7 @@ void CrossSpectrum::add_section(const double* section_v, const double* section_i
     sum_vv_[half] += v[1] * v[1];
     sum_ii_[half] += i[1] * i[1];
     sum_vi_re_[half] += v[1] * i[1];
-    for (std::uint32_t k = 1; k < half; ++k) {
+    for (std::size_t k = 1; k < half; ++k) {
         const double av = v[2 * k], bv = v[2 * k + 1], ai = i[2 * k], bi = i[2 * k + 1];
         sum_vv_[k] += av * av + bv * bv;
         sum_ii_[k] += ai * ai + bi * bi;

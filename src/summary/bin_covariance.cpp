@@ -16,7 +16,7 @@ std::vector<std::complex<double>> transform(std::vector<double> x) {
     bins[0] = x[0];
     bins[n / 2] = x[1];
     // drealft's kernel is exp(+2 pi i j k / N): its conjugate is the usual transform.
-    for (std::uint32_t k = 1; k < n / 2; ++k)
+    for (std::size_t k = 1; k < n / 2; ++k)
         bins[k] = {x[2 * k], -x[2 * k + 1]};
     return bins;
 }

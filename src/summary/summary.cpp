@@ -79,6 +79,7 @@ std::vector<std::size_t> band_indices(const Summary& s, BinRange range, bool kee
 // Bin numbers of report indices.
 std::vector<std::size_t> bin_numbers(const std::vector<std::size_t>& indices) {
     std::vector<std::size_t> bins;
+    bins.reserve(indices.size());
     for (std::size_t k : indices)
         bins.push_back(k + 1);
     return bins;
