@@ -629,21 +629,24 @@ std::vector<FigureCase> sample_check_cases() {
           "ratio not available (the variance is 0)"},
          {"rsn0_ohm", "rsn0_low_ohm", "rsn0_high_ohm", "rsn0_model", "slope_psd_i_db_per_decade",
           "slope_psd_i_se", "slope_zn_db_per_decade", "slope_zn_se", "rn_ohm", "rsn0_over_rn",
-          "parseval_i", "coherence_rsn0_band", "zn_phase_rsn0_band_deg"}},
+          "parseval_i", "coherence_rsn0_band", "zn_phase_rsn0_band_deg", "drift_fraction_i",
+          "drift_band_fraction_v", "drift_band_fraction_i", "skewness_i", "kurtosis_i"}},
         {flat_bins(16, 0.5),
          samples_of(varying, constant("1e-6")),
          "",
          0.95,
          {"Rn               not available: the current is constant",
           "Rsn0 / Rn        not available: no Rn"},
-         {"rn_ohm", "rsn0_over_rn", "parseval_i", "coherence_rsn0_band"}},
+         {"rn_ohm", "rsn0_over_rn", "parseval_i", "coherence_rsn0_band", "drift_fraction_i",
+          "drift_band_fraction_i", "skewness_i", "kurtosis_i"}},
         {flat_bins(16, 0.5),
          samples_of(constant("0.5"), varying),
          "",
          0.95,
          {"Rn               0 ohm", "Rsn0 / Rn        not available: Rn is 0",
           ": ratio not available (the variance is 0)"},
-         {"rsn0_over_rn", "parseval_v", "coherence_rsn0_band"}},
+         {"rsn0_over_rn", "parseval_v", "coherence_rsn0_band", "drift_fraction_v",
+          "drift_band_fraction_v", "skewness_v", "kurtosis_v"}},
         {flat_bins(16, 0.5),
          samples_of(varying, varying, "1e400"),
          "",
@@ -698,7 +701,23 @@ TEST(SummaryText, GivesAReasonWhereAFigureCannotBeFormedAndLeavesItsCsvCellEmpty
                                                      "parseval_v",
                                                      "parseval_i",
                                                      "coherence_rsn0_band",
-                                                     "zn_phase_rsn0_band_deg"};
+                                                     "zn_phase_rsn0_band_deg",
+                                                     "drift_fraction_v",
+                                                     "drift_fraction_i",
+                                                     "drift_band_fraction_v",
+                                                     "drift_band_fraction_i",
+                                                     "sigma_v",
+                                                     "sigma_i",
+                                                     "mean_i",
+                                                     "skewness_v",
+                                                     "skewness_i",
+                                                     "kurtosis_v",
+                                                     "kurtosis_i",
+                                                     "localisation_index"};
+    // Without --area and --stern-geary the electrode's figures are not available either.
+    const std::vector<std::string> electrode_columns = {
+        "area_cm2", "rn_ohm_cm2",  "rsn0_ohm_cm2", "stern_geary_v",
+        "icorr_a",  "icorr_a_cm2", "q_coulomb",    "fn_hz"};
     std::vector<FigureCase> cases = sample_check_cases(), more = report_figure_cases();
     cases.insert(cases.end(), more.begin(), more.end());
     TempDir dir;
@@ -719,6 +738,7 @@ TEST(SummaryText, GivesAReasonWhereAFigureCannotBeFormedAndLeavesItsCsvCellEmpty
         std::vector<std::string> empty = c.empty, found = empty_columns(csv_header(), row);
         if (c.samples.empty())
             empty.insert(empty.end(), sample_columns.begin(), sample_columns.end());
+        empty.insert(empty.end(), electrode_columns.begin(), electrode_columns.end());
         std::sort(empty.begin(), empty.end());
         std::sort(found.begin(), found.end());
         EXPECT_EQ(found, empty) << block << row;
@@ -748,10 +768,15 @@ TEST(SummaryText, PlotDataKeepsEveryBinAndSaysNaNForAFigureNotAvailable) {
               std::string::npos);
     // Each bin's band factors and kind follow its values: bin 1 is lowered by the Hann window's
     // mean removal (no band), the last is the Nyquist bin, of half the degrees of freedom.
-    EXPECT_NE(data.find("\n0.125 1e-10 0 inf NaN NaN NaN NaN 1\n"), std::string::npos) << data;
+    EXPECT_NE(data.find("\n0.125 1e-10 0 inf NaN NaN NaN NaN 1 NaN NaN NaN\n"), std::string::npos)
+        << data;
     // chi-squared with 4 degrees of freedom: 4 / 11.143 (NIST table 1.3.6.7.4).
     EXPECT_NE(data.find("\n1 1e-10 0 inf 0.358"), std::string::npos) << data;
-    EXPECT_EQ(data.substr(data.size() - 10), "NaN NaN 2\n") << data;
+    EXPECT_EQ(data.substr(data.size() - 22), "NaN NaN 2 NaN NaN NaN\n") << data;
+    // No slope band, so no line: its figures are NaN.
+    EXPECT_NE(assignments.find("slope_low = NaN; slope_high = NaN; slope_v = NaN;"),
+              std::string::npos)
+        << assignments;
     EXPECT_EQ(std::count(data.begin(), data.end(), '\n'), 9);
 }
 

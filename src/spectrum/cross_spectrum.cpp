@@ -1,7 +1,9 @@
 #include "spectrum/cross_spectrum.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
+#include <utility>
 
 #include "fft/fft_pair.h"
 #include "trig/exact_trig.h"
@@ -26,18 +28,65 @@ std::vector<double> window_weights(Window window, std::uint32_t n) {
     return window == Window::hann ? hann_weights(n) : std::vector<double>();
 }
 
-void remove_trend(Detrend detrend, double* section, std::uint32_t n) {
-    switch (detrend) {
-        case Detrend::mean: {
-            double sum = 0;
-            for (std::uint32_t j = 0; j < n; ++j)
-                sum += section[j];
-            const double mean = sum / static_cast<double>(n);
-            for (std::uint32_t j = 0; j < n; ++j)
-                section[j] -= mean;
-            break;
+namespace {
+
+// sum p1^2 = n (n^2 - 1) / 12 and sum p2^2 = n (n^2 - 1)(n^2 - 4) / 180 over an n-sample section.
+double p1_norm(std::uint32_t n) {
+    const double nd = static_cast<double>(n);
+    return nd * (nd * nd - 1) / 12;
+}
+
+double p2_norm(std::uint32_t n) {
+    const double nd = static_cast<double>(n);
+    return nd * (nd * nd - 1) * (nd * nd - 4) / 180;
+}
+
+}  // namespace
+
+SectionTrend fit_trend(Detrend detrend, const double* section, std::uint32_t n) {
+    SectionTrend t;
+    double sum = 0;
+    for (std::uint32_t j = 0; j < n; ++j)
+        sum += section[j];
+    t.mean = sum / static_cast<double>(n);
+    if (detrend == Detrend::mean) return t;
+    // Both from the mean's residual: p1 and p2 are orthogonal to it and to each other.
+    double on_p1 = 0, on_p2 = 0;
+    if (detrend == Detrend::linear) {
+        for (std::uint32_t j = 0; j < n; ++j)
+            on_p1 += (section[j] - t.mean) * trend_p1(j, n);
+    } else {
+        for (std::uint32_t j = 0; j < n; ++j) {
+            const double r = section[j] - t.mean;
+            on_p1 += r * trend_p1(j, n);
+            on_p2 += r * trend_p2(j, n);
         }
     }
+    const double norm1 = p1_norm(n), norm2 = p2_norm(n);
+    t.linear = norm1 > 0 ? on_p1 / norm1 : 0;
+    t.quadratic = norm2 > 0 ? on_p2 / norm2 : 0;
+    return t;
+}
+
+SectionTrend remove_trend(Detrend detrend, double* section, std::uint32_t n) {
+    const SectionTrend trend = fit_trend(detrend, section, n);
+    for (std::uint32_t j = 0; j < n; ++j)
+        section[j] = detrended(trend, section[j], j, n);
+    return trend;
+}
+
+std::vector<std::vector<double>> trend_basis(Detrend detrend, std::uint32_t n) {
+    std::vector<std::vector<double>> basis(1, std::vector<double>(n, 1 / std::sqrt(double(n))));
+    const int degree = detrend == Detrend::mean ? 0 : detrend == Detrend::linear ? 1 : 2;
+    for (int d = 1; d <= degree; ++d) {
+        const double norm = d == 1 ? p1_norm(n) : p2_norm(n);
+        if (!(norm > 0)) continue;
+        std::vector<double> p(n);
+        for (std::uint32_t j = 0; j < n; ++j)
+            p[j] = (d == 1 ? trend_p1(j, n) : trend_p2(j, n)) / std::sqrt(norm);
+        basis.push_back(std::move(p));
+    }
+    return basis;
 }
 
 CrossSpectrum::CrossSpectrum(Window window, std::uint32_t n, Detrend detrend)

@@ -25,12 +25,52 @@ std::vector<double> hann_weights(std::uint32_t n);
 // The window's weights, or an empty vector for no window.
 std::vector<double> window_weights(Window window, std::uint32_t n);
 
-// What each section loses before the window: its mean, as psd removes it.
-enum class Detrend { mean };
+// What each section loses before the window: its mean, as psd removes it, or the least-squares
+// line or parabola over the sample index (drift removal, Bertocci et al., Corrosion 58 (2002) 337).
+enum class Detrend { mean, linear, quadratic };
 
-// Removes the trend of section[0..n) in place: for the mean, the sum taken in index order and
-// divided by n, as the estimator does. REQUIRES: n >= 1.
-void remove_trend(Detrend detrend, double* section, std::uint32_t n);
+// A section's fitted polynomial on the orthogonal basis of its sample index j = 0 .. n-1:
+// p0 = 1, p1 = x, p2 = x^2 - (n^2 - 1)/12 with x = j - (n - 1)/2 (discrete Gram polynomials:
+// orthogonal over the section, so each coefficient is fitted alone and none loses digits to the
+// others). Coefficients above the degree asked for are 0.
+struct SectionTrend {
+    double mean = 0;       // coefficient of p0
+    double linear = 0;     // of p1: the slope per sample
+    double quadratic = 0;  // of p2
+};
+
+// p1 and p2 of sample j of an n-sample section. Inline, as they are worked out for every sample.
+inline double trend_p1(double j, std::uint32_t n) {
+    return j - (static_cast<double>(n) - 1) / 2;
+}
+inline double trend_p2(double j, std::uint32_t n) {
+    const double x = trend_p1(j, n), nd = static_cast<double>(n);
+    return x * x - (nd * nd - 1) / 12;
+}
+
+// The least-squares polynomial of the degree detrend names through section[0..n). The mean is
+// the sum taken in index order divided by n, as the estimator does; the other coefficients are
+// sum (x_j - mean) p_j / sum p_j^2 (0 where p_j is 0 throughout, as p2 of two samples).
+// REQUIRES: n >= 1.
+SectionTrend fit_trend(Detrend detrend, const double* section, std::uint32_t n);
+
+// Sample j's value less the trend: (x - mean) - linear p1 - quadratic p2, rounded in that order
+// (the mean alone rounds as the estimator's subtraction: the zero terms change no bit).
+inline double detrended(const SectionTrend& trend, double x, std::uint32_t j, std::uint32_t n) {
+    return (x - trend.mean) - trend.linear * trend_p1(j, n) - trend.quadratic * trend_p2(j, n);
+}
+
+// The trend's value at sample j (j may be fractional).
+inline double trend_value(const SectionTrend& trend, double j, std::uint32_t n) {
+    return trend.mean + trend.linear * trend_p1(j, n) + trend.quadratic * trend_p2(j, n);
+}
+
+// Removes the fitted trend of section[0..n) in place and returns it. REQUIRES: n >= 1.
+SectionTrend remove_trend(Detrend detrend, double* section, std::uint32_t n);
+
+// The basis the trend of degree detrend is fitted on, each vector of n values scaled to unit
+// length: 1/sqrt(n) for the mean, then p1 and p2 normalised (a p2 of zeros left out).
+std::vector<std::vector<double>> trend_basis(Detrend detrend, std::uint32_t n);
 
 // The per-bin sums over sections of |V_k|^2, |I_k|^2 and V_k conj(I_k) for k = 0 .. N/2, where
 // V_k = sum_j v_j exp(-2 pi i j k / N) is the usual transform of one prepared section (trend
@@ -47,6 +87,7 @@ class CrossSpectrum {
     std::int64_t sections() const { return sections_; }
     std::uint32_t n() const { return n_; }
     Window window() const { return window_; }
+    Detrend detrend() const { return detrend_; }
     const std::vector<double>& weights() const { return weights_; }  // empty without a window
 
     // Sums over sections, bins 0 .. N/2.

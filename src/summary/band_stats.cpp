@@ -92,11 +92,13 @@ BandRatio ratio_of_band_means(const double* psd_v, const double* psd_i,
     for (std::size_t k : indices)
         if (is_usable(psd_v[k]) && is_usable(psd_i[k])) r.used.push_back(k);
     if (r.used.empty()) {
-        r.ratio = std::numeric_limits<double>::quiet_NaN();
+        r.ratio = r.mean_v = r.mean_i = std::numeric_limits<double>::quiet_NaN();
         return r;
     }
+    r.mean_v = mean_at(psd_v, r.used);
+    r.mean_i = mean_at(psd_i, r.used);
     // Square roots first: the ratio of the means themselves could leave the doubles.
-    r.ratio = std::sqrt(mean_at(psd_v, r.used)) / std::sqrt(mean_at(psd_i, r.used));
+    r.ratio = std::sqrt(r.mean_v) / std::sqrt(r.mean_i);
     if (!std::isfinite(r.ratio)) r.ratio = std::numeric_limits<double>::quiet_NaN();
     return r;
 }
@@ -120,6 +122,8 @@ SlopeFit fit_db_per_decade(const double* frequency, const double* values,
     // Centred sums: log frequencies of one report are close to each other, so the textbook
     // one-pass formula would lose most of its digits to cancellation.
     const double n = static_cast<double>(fit.points);
+    fit.mean_log_f = mean_x / n;
+    fit.mean_db = mean_y / n;
     double sxx = 0, sxy = 0;
     for (Point& q : p) {
         q.x -= mean_x / n;
@@ -140,6 +144,26 @@ SlopeFit fit_db_per_decade(const double* frequency, const double* values,
     fit.std_error = dof > 0 ? std::sqrt(residuals / dof * f.line / (sxx * sxx)) : nan;
     if (!std::isfinite(fit.std_error)) fit.std_error = nan;
     return fit;
+}
+
+std::vector<double> smoothed_top_decade(const double* frequency, const double* values,
+                                        std::size_t count, const std::vector<bool>& left_out) {
+    const double nan = std::numeric_limits<double>::quiet_NaN(), half_width = std::pow(10, 0.05);
+    std::vector<double> smoothed(count, nan);
+    if (count == 0) return smoothed;
+    // Running sums over the window [lo, hi), which only moves up as the bins do.
+    double sum = 0;
+    std::size_t used = 0, lo = 0, hi = 0;
+    const double top = frequency[count - 1];
+    for (std::size_t k = 0; k < count; ++k) {
+        if (!(frequency[k] >= top / 10) || left_out[k]) continue;
+        for (; hi < count && frequency[hi] <= frequency[k] * half_width; ++hi)
+            if (!left_out[hi] && is_usable(values[hi])) sum += values[hi], ++used;
+        for (; lo < hi && frequency[lo] < frequency[k] / half_width; ++lo)
+            if (!left_out[lo] && is_usable(values[lo])) sum -= values[lo], --used;
+        if (used > 0) smoothed[k] = sum / static_cast<double>(used);
+    }
+    return smoothed;
 }
 
 double log_power_correlation(double rho, std::int64_t sections) {

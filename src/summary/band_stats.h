@@ -34,6 +34,7 @@ double mean_of_usable(const double* values, BinRange range, std::size_t* used);
 struct BandRatio {
     std::vector<std::size_t> used;  // the indices that entered it
     double ratio = 0;               // NaN when none did
+    double mean_v = 0, mean_i = 0;  // the two means; NaN when no index entered them
 };
 BandRatio ratio_of_band_means(const double* psd_v, const double* psd_i,
                               const std::vector<std::size_t>& indices);
@@ -44,6 +45,8 @@ struct SlopeFit {
                        // fitted (their frequencies too close together to tell their logarithms)
     double std_error = 0;  // the slope's standard error; NaN with fewer than 3 points or without
                            // a slope
+    // The line passes through the mean log10 frequency and the mean dB value of its points.
+    double mean_log_f = 0, mean_db = 0;
 };
 
 // The bins' correlation a slope's standard error allows for: that of the window's neighbouring
@@ -61,6 +64,14 @@ struct BinCorrelation {
 SlopeFit fit_db_per_decade(const double* frequency, const double* values,
                            const std::vector<std::size_t>& indices, double db_per_log10,
                            const BinCorrelation& correlation);
+
+// The mean of the usable values over the bins within a twentieth of a decade either side of each
+// bin (a window of constant relative width, 0.1 decade wide), for the bins of the top decade
+// (frequency at least a tenth of the last bin's); NaN elsewhere and where no bin of the window is
+// usable. Bins flagged in left_out neither enter a mean nor get one.
+// REQUIRES: frequency increasing; left_out of count values.
+std::vector<double> smoothed_top_decade(const double* frequency, const double* values,
+                                        std::size_t count, const std::vector<bool>& left_out);
 
 // The correlation of ln P_k and ln P_l for averages of M periodograms whose correlation is rho:
 // sum over j >= 1 of rho^j Gamma(M) Gamma(j) / (j Gamma(M + j)), over the variance psi'(M) of

@@ -28,20 +28,24 @@ constexpr std::size_t longest_reach = 64;
 
 }  // namespace
 
-BinCovariance::BinCovariance(const std::vector<double>& weights, std::uint32_t n) : n_(n) {
-    std::vector<double> squares(n, 1.0), scaled(n, 1.0 / std::sqrt(static_cast<double>(n)));
+BinCovariance::BinCovariance(const std::vector<double>& weights, std::uint32_t n, Detrend detrend)
+    : n_(n) {
+    std::vector<double> squares(n, 1.0);
     double power = 0;
     for (double w : weights)
         power += w * w;
     // A window of zeros only (Hann of two points) lets nothing through: its report holds zeros,
     // and the bins are taken as those of no window rather than divided by zero.
-    for (std::size_t j = 0; j < weights.size() && power > 0; ++j) {
+    const bool windowed = !weights.empty() && power > 0;
+    for (std::size_t j = 0; j < n && windowed; ++j)
         squares[j] = weights[j] * weights[j];
-        scaled[j] = weights[j] / std::sqrt(static_cast<double>(n));
-    }
     w2_ = transform(std::move(squares));
-    // The mean is the projection on the unit vector 1 / sqrt(N): its windowed transform.
-    trend_ = transform(std::move(scaled));
+    // The trend is the projection on its orthonormal basis: the windowed transform of each vector.
+    for (std::vector<double>& q : trend_basis(detrend, n)) {
+        for (std::size_t j = 0; j < n && windowed; ++j)
+            q[j] *= weights[j];
+        trend_.push_back(transform(std::move(q)));
+    }
     mean_power_ = w2_[0].real();
     for (std::size_t d = 1; d <= std::min<std::size_t>(longest_reach, n / 2); ++d)
         if (std::norm(w2_[d]) >= negligible_correlation * mean_power_ * mean_power_) reach_ = d;
@@ -56,13 +60,21 @@ std::complex<double> BinCovariance::w2(std::int64_t d) const {
                       : std::conj(w2_[static_cast<std::size_t>(n - d)]);
 }
 
+std::complex<double> BinCovariance::trend_product(std::size_t k, std::size_t l,
+                                                  bool conjugate) const {
+    std::complex<double> sum = 0;
+    for (const std::vector<std::complex<double>>& q : trend_)
+        sum += q[k] * (conjugate ? std::conj(q[l]) : q[l]);
+    return sum;
+}
+
 std::complex<double> BinCovariance::s(std::size_t k, std::size_t l) const {
     return w2(static_cast<std::int64_t>(k) - static_cast<std::int64_t>(l)) -
-           trend(k) * std::conj(trend(l));
+           trend_product(k, l, true);
 }
 
 std::complex<double> BinCovariance::t(std::size_t k, std::size_t l) const {
-    return w2(static_cast<std::int64_t>(k + l)) - trend(k) * trend(l);
+    return w2(static_cast<std::int64_t>(k + l)) - trend_product(k, l, false);
 }
 
 double BinCovariance::relative_power(std::size_t k) const {

@@ -1,8 +1,10 @@
 // How a report's window and each section's trend removal tie its bins together. For white noise
 // of unit variance, the transform X_k of one prepared section (trend removed, window applied) has
 // covariances s(k, l) = E[X_k conj(X_l)] and t(k, l) = E[X_k X_l] that follow from the window's
-// weights alone: with the mean removed, s(k, l) = W2(k - l) - W(k) conj(W(l)) / N and
-// t(k, l) = W2(k + l) - W(k) W(l) / N, where W2 and W are the transforms of w^2 and w. From them:
+// weights and the trend removed: with the trend's orthonormal basis q_m (the mean's 1/sqrt(N), and
+// the fitted line's and parabola's), s(k, l) = W2(k - l) - sum_m Q_m(k) conj(Q_m(l)) and
+// t(k, l) = W2(k + l) - sum_m Q_m(k) Q_m(l), where W2 and Q_m are the transforms of w^2 and of
+// w q_m (for the mean alone W(k) conj(W(l)) / N, W that of w). From them:
 // how far a bin's expected power falls below the others' (bin 1 with the Hann window: 5/6, the
 // section mean being removed before the window), how many complex averages a bin or a band's mean
 // is worth (1 per section for a bin far from both ends, 1/2 for the real-valued Nyquist bin; a
@@ -19,6 +21,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "spectrum/cross_spectrum.h"
+
 namespace psd {
 
 // What sets a bin apart from the others, for the figures that treat bins alike.
@@ -31,10 +35,11 @@ enum class BinKind {
 class BinCovariance {
   public:
     // The covariances of N-point sections prepared with these weights (empty: no window) after
-    // their mean is removed (weights all zero count as no window). Throws std::bad_alloc when its
+    // their trend is removed (weights all zero count as no window). Throws std::bad_alloc when its
     // tables cannot be allocated.
     // REQUIRES: n a power of two, 2 <= n <= 2^30; weights empty or of n values.
-    BinCovariance(const std::vector<double>& weights, std::uint32_t n);
+    BinCovariance(const std::vector<double>& weights, std::uint32_t n,
+                  Detrend detrend = Detrend::mean);
 
     std::uint32_t n() const { return n_; }
 
@@ -61,13 +66,15 @@ class BinCovariance {
 
   private:
     std::uint32_t n_;
-    double mean_power_ = 0;                    // W2(0), the power of a bin far from both ends
-    std::vector<std::complex<double>> w2_;     // W2(d), d = 0 .. N/2
-    std::vector<std::complex<double>> trend_;  // W(k) / sqrt(N), k = 0 .. N/2
+    double mean_power_ = 0;                 // W2(0), the power of a bin far from both ends
+    std::vector<std::complex<double>> w2_;  // W2(d), d = 0 .. N/2
+    // Q_m(k), k = 0 .. N/2, for each basis vector of the trend (W(k) / sqrt(N) for the mean).
+    std::vector<std::vector<std::complex<double>>> trend_;
     std::size_t reach_ = 0;
 
     std::complex<double> w2(std::int64_t d) const;
-    std::complex<double> trend(std::size_t k) const { return trend_[k]; }
+    // sum_m Q_m(k) conj(Q_m(l)), or sum_m Q_m(k) Q_m(l) when conjugate is false.
+    std::complex<double> trend_product(std::size_t k, std::size_t l, bool conjugate) const;
 };
 
 }  // namespace psd

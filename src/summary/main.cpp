@@ -1,5 +1,8 @@
 // psd-summary: the figures an electrochemical-noise analyst reads off psd reports (Rsn0, Rn,
 // roll-off slopes, confidence factors of a bin), one block or one CSV row per report.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +14,7 @@
 #include "summary/quantiles.h"
 #include "summary/summary.h"
 #include "summary/summary_text.h"
+#include "summary/text_format.h"
 
 // psd-summary --version prints the project's version, as psd --version does.
 #ifndef PSD_VERSION
@@ -37,10 +41,20 @@ const char* const usage_text =
     "  --no-samples            skip the sample file checks\n"
     "  --keep-special-bins     let bin 1 (with the Hann window) and the Nyquist bin enter Rsn0\n"
     "                          and the slopes\n"
+    "  --detrend KIND          none (default: the report's figures), linear or quadratic: each\n"
+    "                          section's least-squares line or parabola removed, every figure\n"
+    "                          recomputed from the sample file\n"
+    "  --area CM2              the area of one electrode: Rn and Rsn0 in ohm cm^2\n"
+    "  --stern-geary B         B in volts (0.026 for 26 mV): the corrosion current B / Rn and\n"
+    "                          the shot-noise charge q and frequency fn\n"
+    "  --sections FILE         one CSV row per section of the samples: time, means, sigmas,\n"
+    "                          Rn, moments and drift (a report column with several REPORTs)\n"
     "  --spectrum FILE         write every bin's figures to FILE as CSV (one report only)\n"
-    "  --csv                   one CSV row per report, after a header line\n"
+    "  --csv                   one CSV row per report, after a header line (none when the\n"
+    "                          output is appended to a file that holds rows already)\n"
     "  --plot-data             what psd-plot draws: a line of gnuplot assignments, then the\n"
-    "                          bins (one report only)\n"
+    "                          bins and the record's trace (one report only)\n"
+    "  --smooth                with --plot-data: the top decade smoothed over 0.1 decade\n"
     "  --help                  this text\n"
     "  --version               the version of psd-summary\n"
     "\n"
@@ -48,6 +62,9 @@ const char* const usage_text =
     "when it holds a density that is not a finite number. A figure that cannot be formed (Zn\n"
     "of a constant current, Rn with sigma_I = 0, ...) is said to be not available, and its\n"
     "CSV cell left empty.\n"
+    "\n"
+    "The text warns when the sections' straight lines hold more than 5 % of a channel's\n"
+    "variance (drift): --detrend linear removes it.\n"
     "\n"
     "Exit status: 0 when every report was summarised, 1 when any report or sample file could\n"
     "not be read or summarised, 2 on a mistake on the command line.\n";
@@ -58,8 +75,19 @@ struct Arguments {
     SummaryOptions options;
     Output output = Output::block;
     std::string spectrum;  // the file --spectrum writes; empty: none
+    std::string sections;  // the file --sections writes; empty: none
     std::vector<std::string> reports;
 };
+
+// Whether stream is a file that already holds something: rows appended to a table (">> day.csv"
+// in a loop over records) then follow its header instead of repeating it.
+bool holds_rows(std::FILE* stream) {
+    struct stat info;
+    return fstat(fileno(stream), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+}
+
+// The columns of the record's trace the plot asks for: about one per two pixels of its width.
+constexpr std::size_t trace_columns = 500;
 
 int usage_error(const std::string& what) {
     std::fprintf(stderr, "psd-summary: %s\n%s", what.c_str(),
@@ -84,13 +112,44 @@ bool parse_band(const std::string& text, double* low, double* high) {
     return *low >= 0 && *low < *high;
 }
 
+// --detrend, --area or --stern-geary. Returns -1 when the value is good, else the exit status.
+int take_electrode_value(const std::string& option, const std::string& value, SummaryOptions* o) {
+    if (option == "--detrend") {
+        const Detrend kinds[] = {Detrend::mean, Detrend::linear, Detrend::quadratic};
+        for (Detrend kind : kinds)
+            if (value == detrend_word(kind)) {
+                o->detrend = kind;
+                return -1;
+            }
+        return usage_error("--detrend wants none, linear or quadratic, not '" + value + "'");
+    }
+    double number = 0;
+    const bool good = parse_number(value, &number) && number > 0 && std::isfinite(number);
+    if (option == "--area") {
+        o->area = number;
+        return good ? -1
+                    : usage_error(
+                          "--area wants the electrode's area in cm^2, a number above 0, "
+                          "not '" +
+                          value + "'");
+    }
+    o->stern_geary = number;
+    return good ? -1
+                : usage_error(
+                      "--stern-geary wants the Stern-Geary coefficient B in volts, a "
+                      "number above 0 (0.026 for 26 mV), not '" +
+                      value + "'");
+}
+
 // One of the options that take a value. Returns -1 when it is good, else the exit status.
 int take_value(const std::string& option, const std::string& value, Arguments* args) {
     SummaryOptions* o = &args->options;
-    if (option == "--spectrum") {
-        args->spectrum = value;
-        return value.empty() ? usage_error("--spectrum needs a file name") : -1;
+    if (option == "--spectrum" || option == "--sections") {
+        (option == "--spectrum" ? args->spectrum : args->sections) = value;
+        return value.empty() ? usage_error(option + " needs a file name") : -1;
     }
+    if (option == "--detrend" || option == "--area" || option == "--stern-geary")
+        return take_electrode_value(option, value, o);
     const bool band = option == "--band";
     if (band || option == "--slope-band") {
         const bool good =
@@ -118,6 +177,47 @@ int take_value(const std::string& option, const std::string& value, Arguments* a
     return -1;
 }
 
+// An option without a value; false when arg is none of them.
+bool take_flag(const std::string& arg, Arguments* args) {
+    if (arg == "--no-samples")
+        args->options.use_samples = false;
+    else if (arg == "--keep-special-bins")
+        args->options.keep_special_bins = true;
+    else if (arg == "--smooth")
+        args->options.smooth = true;
+    else if (arg == "--csv")
+        args->output = Output::csv;
+    else if (arg == "--plot-data")
+        args->output = Output::plot_data;
+    else
+        return false;
+    return true;
+}
+
+// What the options say together; -1 when they agree, else the exit status to end with.
+int check_arguments(Arguments* args) {
+    if (args->reports.empty()) return usage_error("no report given");
+    if (args->output == Output::plot_data && args->reports.size() > 1)
+        return usage_error("--plot-data draws one report; give one REPORT");
+    const SummaryOptions& o = args->options;
+    if (!o.use_samples && o.detrend != Detrend::mean)
+        return usage_error(
+            "--detrend recomputes every figure from the sample file: it cannot go "
+            "with --no-samples");
+    if (!o.use_samples && !args->sections.empty())
+        return usage_error("--sections reads the sample file: it cannot go with --no-samples");
+    if (o.smooth && args->output != Output::plot_data)
+        return usage_error("--smooth smooths what the plot draws: give it with --plot-data");
+    if (!args->options.samples.empty() && args->reports.size() > 1)
+        return usage_error("--samples names the sample file of one report; give one REPORT");
+    if (!args->spectrum.empty() && args->reports.size() > 1)
+        return usage_error("--spectrum writes the bins of one report; give one REPORT");
+    // The plot draws every bin's band and the record over time.
+    args->options.per_bin = args->output == Output::plot_data || !args->spectrum.empty();
+    if (args->output == Output::plot_data) args->options.trace_columns = trace_columns;
+    return -1;
+}
+
 // Returns -1 when the arguments are good, else the exit status to end with.
 int parse_arguments(int argc, char** argv, Arguments* args) {
     bool options_done = false;
@@ -128,7 +228,8 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
             continue;
         }
         const bool takes_value = arg == "--band" || arg == "--slope-band" || arg == "--level" ||
-                                 arg == "--samples" || arg == "--spectrum";
+                                 arg == "--samples" || arg == "--spectrum" || arg == "--sections" ||
+                                 arg == "--detrend" || arg == "--area" || arg == "--stern-geary";
         if (takes_value && i + 1 >= argc) return usage_error(arg + " needs a value");
         if (takes_value) {
             const int status = take_value(arg, argv[++i], args);
@@ -141,29 +242,11 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
         } else if (arg == "--version") {
             std::fputs("psd-summary " PSD_VERSION "\n", stdout);
             return 0;
-        } else if (arg == "--no-samples") {
-            args->options.use_samples = false;
-        } else if (arg == "--keep-special-bins") {
-            args->options.keep_special_bins = true;
-        } else if (arg == "--csv") {
-            args->output = Output::csv;
-        } else if (arg == "--plot-data") {
-            args->output = Output::plot_data;
-        } else {
+        } else if (!take_flag(arg, args)) {
             return usage_error("unknown option '" + arg + "'");
         }
     }
-    if (args->reports.empty()) return usage_error("no report given");
-    if (args->output == Output::plot_data && args->reports.size() > 1)
-        return usage_error("--plot-data draws one report; give one REPORT");
-    if (!args->options.samples.empty() && args->reports.size() > 1)
-        return usage_error("--samples names the sample file of one report; give one REPORT");
-    if (!args->spectrum.empty() && args->reports.size() > 1)
-        return usage_error("--spectrum writes the bins of one report; give one REPORT");
-    // The plot draws no slope, but every bin's band.
-    if (args->output == Output::plot_data) args->options.slopes = false;
-    args->options.per_bin = args->output == Output::plot_data || !args->spectrum.empty();
-    return -1;
+    return check_arguments(args);
 }
 
 // The summary in the form asked for; blocks after the first are set apart by a blank line.
@@ -196,12 +279,21 @@ bool write_spectrum(const std::string& path, const Summary& summary) {
 // Summarises the report at path and prints it with any message about it; returns whether it was
 // summarised completely. Running out of memory, in the reading or in the printing, fails this
 // report alone: what is printed is whole or nothing.
-bool summarise_one(const std::string& path, const Arguments& args, bool* first_block) {
+bool summarise_one(const std::string& path, const Arguments& args, std::FILE* sections,
+                   bool* first_block) {
     std::string text, why;
     SummaryStatus result = SummaryStatus::bad_report;
     try {
+        // Each section's row goes to the file as soon as it is read, so that a record of any
+        // length costs one section's memory.
+        SummaryOptions options = args.options;
+        const std::string report = args.reports.size() > 1 ? path : "";
+        if (sections)
+            options.on_section = [&](const SectionFigures& f) {
+                std::fputs(section_csv_row(report, f).c_str(), sections);
+            };
         Summary summary;
-        result = summarise(path, args.options, &summary, &why);
+        result = summarise(path, options, &summary, &why);
         // The plot draws a report whose sample file cannot be used, its Zn band then assuming
         // uncorrelated voltage and current: a note, not a failure.
         if (result == SummaryStatus::bad_samples && args.output == Output::plot_data) {
@@ -231,10 +323,25 @@ int run(int argc, char** argv) {
     if (early >= 0) return early;
 
     int status = 0;
-    if (args.output == Output::csv) std::fputs(csv_header().c_str(), stdout);
+    std::FILE* sections = nullptr;
+    if (!args.sections.empty()) {
+        sections = std::fopen(args.sections.c_str(), "wb");
+        if (!sections) {
+            std::fprintf(stderr, "psd-summary: cannot write the sections to '%s': %s\n",
+                         args.sections.c_str(), std::strerror(errno));
+            return 1;
+        }
+        std::fputs(section_csv_header(args.reports.size() > 1).c_str(), sections);
+    }
+    if (args.output == Output::csv && !holds_rows(stdout)) std::fputs(csv_header().c_str(), stdout);
     bool first_block = true;
     for (const std::string& path : args.reports)
-        if (!summarise_one(path, args, &first_block)) status = 1;
+        if (!summarise_one(path, args, sections, &first_block)) status = 1;
+    if (sections && (std::ferror(sections) | std::fclose(sections))) {
+        std::fprintf(stderr, "psd-summary: the sections could not be written completely to '%s'\n",
+                     args.sections.c_str());
+        status = 1;
+    }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "psd-summary: the summary could not be written completely\n");
         return 1;

@@ -13,34 +13,38 @@ namespace psd {
 
 namespace {
 
-// Adds the squares of section[0..n) about its own mean to *sum_squares; the sum that gives the
-// mean runs in index order, as the estimator's does.
-void add_squares(const double* section, std::uint32_t n, double* sum_squares) {
-    double sum = 0;
-    for (std::uint32_t j = 0; j < n; ++j)
-        sum += section[j];
-    const double mean = sum / static_cast<double>(n);
-    for (std::uint32_t j = 0; j < n; ++j)
-        *sum_squares += (section[j] - mean) * (section[j] - mean);
+// The trend drawn through a section: the one removed, or the straight line found when only the
+// mean is.
+SectionTrend shown_trend(const ChannelSection& c, Detrend detrend) {
+    return detrend == Detrend::mean ? SectionTrend{c.mean, c.slope, 0} : c.trend;
+}
+
+void add_to_trace(const SampleStream& s, const SectionFigures& f, Detrend detrend,
+                  RecordTrace* trace) {
+    trace->add_section(s.section_v, s.section_i, f, shown_trend(f.v, detrend),
+                       shown_trend(f.i, detrend));
 }
 
 // The pass over the used samples; false with *why set when the file cannot give them.
 // *last_time: the time stamp of the last used line.
 bool read_sections(SampleStream& s, std::FILE* file, const std::string& name, std::int64_t needed,
-                   std::uint32_t n, Window window, SampleStats* stats, double* last_time,
-                   std::string* why) {
+                   std::uint32_t n, Window window, const SamplePass& pass, SampleStats* stats,
+                   double* last_time, std::string* why) {
     SampleStatus status = start_samples(s, file, n);
     if (status != SampleStatus::ok) {
         *why = sample_problem_text(status, s.bad_line, name);
         return false;
     }
     set_used_lines(s, static_cast<std::uint64_t>(needed));
-    double squares_v = 0, squares_i = 0;
-    stats->cross.emplace(window, n);
+    stats->cross.emplace(window, n, pass.detrend);
+    stats->record.emplace(pass.detrend, n);
+    if (pass.trace_columns > 0) stats->trace.emplace(needed / n, n, pass.trace_columns);
     while ((status = next_section(s)) == SampleStatus::section_ready) {
-        add_squares(s.section_v, n, &squares_v);
-        add_squares(s.section_i, n, &squares_i);
         stats->cross->add_section(s.section_v, s.section_i);
+        const SectionFigures& f =
+            stats->record->add_section(s.section_v, s.section_i, s.first_time, s.last_time);
+        if (stats->trace) add_to_trace(s, f, pass.detrend, &*stats->trace);
+        if (pass.on_section) pass.on_section(f);
         *last_time = s.last_time;
     }
     if (status != SampleStatus::ok) {
@@ -58,8 +62,8 @@ bool read_sections(SampleStream& s, std::FILE* file, const std::string& name, st
         return false;
     }
     if (s.out_of_memory) throw std::bad_alloc();
-    stats->variance_v = squares_v / static_cast<double>(needed);
-    stats->variance_i = squares_i / static_cast<double>(needed);
+    stats->variance_v = stats->record->moments_v().variance();
+    stats->variance_i = stats->record->moments_i().variance();
     return true;
 }
 
@@ -67,7 +71,8 @@ bool read_sections(SampleStream& s, std::FILE* file, const std::string& name, st
 
 SampleStatsStatus read_sample_stats(const char* path, const std::string& name,
                                     std::int32_t nb_section, std::int32_t nbpoint_section,
-                                    Window window, SampleStats* stats, std::string* why) {
+                                    Window window, const SamplePass& pass, SampleStats* stats,
+                                    std::string* why) {
     *stats = SampleStats{};
     File file;
     switch (open_for_reading(path, &file)) {
@@ -87,7 +92,8 @@ SampleStatsStatus read_sample_stats(const char* path, const std::string& name,
     SampleStream stream;
     double last_time = 0;
     if (!read_sections(stream, file.get(), name, needed,
-                       static_cast<std::uint32_t>(nbpoint_section), window, stats, &last_time, why))
+                       static_cast<std::uint32_t>(nbpoint_section), window, pass, stats, &last_time,
+                       why))
         return SampleStatsStatus::unusable;
     stats->samples = needed;
     stats->first_interval = stream.deltat;

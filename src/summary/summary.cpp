@@ -108,6 +108,8 @@ bool take_rsn0_band(const SummaryOptions& options, const BinCovariance& cov, Sum
         ratio_of_band_means(s->report.psd_v.data(), s->report.psd_i.data(),
                             band_indices(*s, bins, options.keep_special_bins, &s->rsn0_left_out));
     s->rsn0 = ratio.ratio;
+    s->psi_v = ratio.mean_v;
+    s->psi_i = ratio.mean_i;
     s->rsn0_used = ratio.used.size();
     s->rsn0_used_bins = bin_numbers(ratio.used);
     s->rsn0_averages = s->rsn0_used > 0
@@ -223,8 +225,8 @@ void compare_with_samples(Summary* s) {
     s->samples_mismatch = !(std::fabs(nyquist / r.frequency.back() - 1) <= nyquist_tolerance);
 }
 
-// The checks against the report's sample file, when it can be read.
-SummaryStatus check_samples(const SummaryOptions& options, Summary* s, std::string* why) {
+// Reads the report's sample file, when it can be read.
+SummaryStatus read_samples(const SummaryOptions& options, Summary* s, std::string* why) {
     if (!options.samples.empty()) {
         s->samples_path = options.samples;
     } else {
@@ -235,9 +237,10 @@ SummaryStatus check_samples(const SummaryOptions& options, Summary* s, std::stri
     }
     const ReportHeader& h = s->report.header;
     std::string reason;
+    const SamplePass pass{options.detrend, options.trace_columns, options.on_section};
     const SampleStatsStatus status =
         read_sample_stats(s->samples_path.c_str(), in_quotes(s->samples_path), h.nb_section,
-                          h.nbpoint_section, window_of(h), &s->samples, &reason);
+                          h.nbpoint_section, window_of(h), pass, &s->samples, &reason);
     if (status == SampleStatsStatus::missing) {
         *why = "the sample file " + in_quotes(s->samples_path) + " of " +
                in_quotes(s->report_path) + " " + reason +
@@ -251,8 +254,64 @@ SummaryStatus check_samples(const SummaryOptions& options, Summary* s, std::stri
         return SummaryStatus::bad_samples;
     }
     s->has_samples = true;
-    compare_with_samples(s);
     return SummaryStatus::ok;
+}
+
+// The report's columns replaced by the samples' spectrum with the trend asked for, on the
+// report's own scale (2 deltat / N, times 8/3 with the window, over M) but in double.
+void recompute_spectrum(Summary* s) {
+    ReportData& r = s->report;
+    const CrossSpectrum& cross = *s->samples.cross;
+    const double scale =
+        static_cast<double>(Estimator::density_scale(
+            cross.window(), cross.n(), static_cast<float>(s->samples.first_interval))) /
+        static_cast<double>(cross.sections());
+    for (std::size_t k = 1; k <= r.frequency.size(); ++k) {
+        r.psd_v[k - 1] = cross.sum_vv()[k] * scale;
+        r.psd_i[k - 1] = cross.sum_ii()[k] * scale;
+        r.zn[k - 1] = std::sqrt(r.psd_v[k - 1] / r.psd_i[k - 1]);
+    }
+}
+
+// The share of the Rsn0 band's power that the sections' straight lines hold: a line's windowed
+// transform at bin k is its slope times sqrt(sum p1^2) times Q1(k), the transform of the window
+// times the unit ramp, whose power |Q1(k)|^2 is what removing the line takes from a bin's
+// covariance.
+void take_band_drift(const BinCovariance& cov, Summary* s) {
+    const double nan = std::nan("");
+    s->drift_band_fraction_v = s->drift_band_fraction_i = nan;
+    if (s->detrend != Detrend::mean || s->rsn0_used_bins.empty()) return;
+    const CrossSpectrum& cross = *s->samples.cross;
+    const BinCovariance lines(cross.weights(), cross.n(), Detrend::linear);
+    double ramp = 0, power_v = 0, power_i = 0;
+    for (std::size_t k : s->rsn0_used_bins) {
+        ramp += cov.s(k, k).real() - lines.s(k, k).real();
+        power_v += cross.sum_vv()[k];
+        power_i += cross.sum_ii()[k];
+    }
+    s->drift_band_fraction_v = s->samples.record->line_squares_v() * ramp / power_v;
+    s->drift_band_fraction_i = s->samples.record->line_squares_i() * ramp / power_i;
+}
+
+// The time-domain figures of the samples and whether their drift calls for a warning.
+void take_time_domain(const BinCovariance& cov, Summary* s) {
+    const RecordStats& record = *s->samples.record;
+    s->sigma_v = std::sqrt(s->samples.variance_v);
+    s->sigma_i = std::sqrt(s->samples.variance_i);
+    s->mean_i = record.mean_i();
+    s->skewness_v = record.moments_v().skewness();
+    s->skewness_i = record.moments_i().skewness();
+    s->kurtosis_v = record.moments_v().kurtosis();
+    s->kurtosis_i = record.moments_i().kurtosis();
+    s->localisation_index = localisation_index(s->sigma_i, s->mean_i);
+    s->drift_fraction_v = record.drift_fraction_v();
+    s->drift_fraction_i = record.drift_fraction_i();
+    take_band_drift(cov, s);
+    s->drift_flagged = false;
+    for (double share : {s->drift_fraction_v, s->drift_fraction_i, s->drift_band_fraction_v,
+                         s->drift_band_fraction_i})
+        s->drift_flagged =
+            s->drift_flagged || (s->detrend == Detrend::mean && share >= drift_warning_fraction);
 }
 
 // Rsn0's interval: from the report alone the F law of uncorrelated V and I; with the samples, the
@@ -267,6 +326,18 @@ void take_rsn0_interval(const SummaryOptions& options, const BinCovariance& cov,
     s->rsn0_interval = band_zn_interval(
         s->rsn0, s->rsn0_used_bins, cov, s->report.header.nb_section,
         s->has_samples ? &*s->samples.cross : nullptr, options.level, &s->rsn0_phase_deg);
+}
+
+// The top decade of PSD_v and PSD_i smoothed, the special bins left out.
+void take_smoothed(Summary* s) {
+    const ReportData& r = s->report;
+    std::vector<bool> left_out(r.frequency.size(), false);
+    for (std::size_t k : s->special_bins)
+        left_out[k - 1] = true;
+    s->smooth_v =
+        smoothed_top_decade(r.frequency.data(), r.psd_v.data(), r.frequency.size(), left_out);
+    s->smooth_i =
+        smoothed_top_decade(r.frequency.data(), r.psd_i.data(), r.frequency.size(), left_out);
 }
 
 }  // namespace
@@ -291,15 +362,39 @@ SummaryStatus summarise(const std::string& report_path, const SummaryOptions& op
     }
     const ReportHeader& h = summary->report.header;
     const std::uint32_t n = static_cast<std::uint32_t>(h.nbpoint_section);
-    const BinCovariance cov(window_weights(window_of(h), n), n);
-    SummaryStatus status = summarise_report(options, cov, summary, why);
+    const BinCovariance cov(window_weights(window_of(h), n), n, options.detrend);
+    summary->detrend = options.detrend;
+    const bool recompute = options.detrend != Detrend::mean;
+    // The report's own figures first, so that a band it cannot give is found before the file is
+    // read; the recomputed spectrum's only once the samples are in.
+    SummaryStatus status =
+        recompute ? SummaryStatus::ok : summarise_report(options, cov, summary, why);
     if (status != SummaryStatus::ok) return status;
-    if (options.use_samples) status = check_samples(options, summary, why);
+    if (options.use_samples) status = read_samples(options, summary, why);
+    if (recompute) {
+        if (!summary->has_samples) {
+            *why = "--detrend recomputes the spectrum from the samples: " + *why;
+            return SummaryStatus::bad_report;
+        }
+        recompute_spectrum(summary);
+        const SummaryStatus report_status = summarise_report(options, cov, summary, why);
+        if (report_status != SummaryStatus::ok) return report_status;
+    }
+    if (summary->has_samples) {
+        compare_with_samples(summary);
+        take_time_domain(cov, summary);
+    }
     take_rsn0_interval(options, cov, summary);
+    summary->area = options.area;
+    summary->stern_geary = options.stern_geary;
+    summary->electrode =
+        electrode_figures(summary->has_samples ? summary->rn : std::nan(""), summary->rsn0,
+                          summary->psi_v, summary->psi_i, options.area, options.stern_geary);
     if (options.per_bin)
         summary->bins =
             bin_figures(summary->report, cov,
                         summary->has_samples ? &*summary->samples.cross : nullptr, options.level);
+    if (options.smooth) take_smoothed(summary);
     return status;
 }
 

@@ -8,12 +8,14 @@
 // the degrees of freedom) enter no band figure unless asked for.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "format/report_file.h"
 #include "summary/band_stats.h"
 #include "summary/bin_figures.h"
+#include "summary/electrode.h"
 #include "summary/quantiles.h"
 #include "summary/sample_stats.h"
 #include "summary/zn_interval.h"
@@ -38,7 +40,21 @@ struct SummaryOptions {
     // Whether the figures of every bin are wanted (the plot, --spectrum).
     bool per_bin = false;
     std::string samples;  // the sample file to use; empty: the one the report names
+    // The trend each section loses. Other than the mean (the report's own figures), every figure
+    // comes from the samples' spectrum recomputed with it, which needs the sample file.
+    Detrend detrend = Detrend::mean;
+    double area = 0;                // cm^2 of one electrode; 0: not given
+    double stern_geary = 0;         // B in V; 0: not given
+    std::size_t trace_columns = 0;  // the record's trace for the plot; 0: none
+    bool smooth = false;            // the top decade smoothed for the plot
+    // Called with each section's figures as the sample file is read; may be empty.
+    std::function<void(const SectionFigures&)> on_section;
 };
+
+// The drift found: the share of a channel's variance, or of its power in the Rsn0 band, that the
+// sections' straight lines hold, from which the warning is given. Removing a tenth moves Rn or
+// Rsn0 by about 5 % (docs/summary.md has the measurements).
+constexpr double drift_warning_fraction = 0.10;
 
 struct Summary {
     std::string report_path;
@@ -49,15 +65,19 @@ struct Summary {
     std::vector<std::size_t> special_bins;  // bin numbers, increasing
     bool special_kept = false;              // they enter Rsn0 and the slopes too
 
+    Detrend detrend = Detrend::mean;  // the trend removed; other than the mean, the columns of
+                                      // report below are the samples' recomputed spectrum
+
     BinRange rsn0_bins;                       // empty only by default, in a report of one bin
     std::size_t rsn0_used = 0;                // bins whose PSD_v and PSD_i entered Rsn0
     std::vector<std::size_t> rsn0_used_bins;  // their bin numbers
     std::size_t rsn0_left_out = 0;            // special bins of the band left out
     double rsn0_low = 0, rsn0_high = 0;       // the first and last bin's frequencies, Hz
-    double rsn0 = 0;            // ohm, sqrt(mean PSD_v / mean PSD_i); NaN when no bin was usable
-    double rsn0_averages = 0;   // the complex averages the band's means are worth
-    ZnInterval rsn0_interval;   // at the level asked for
-    double rsn0_phase_deg = 0;  // of the band's summed cross-spectrum; NaN without samples
+    double rsn0 = 0;              // ohm, sqrt(mean PSD_v / mean PSD_i); NaN when no bin was usable
+    double rsn0_averages = 0;     // the complex averages the band's means are worth
+    ZnInterval rsn0_interval;     // at the level asked for
+    double rsn0_phase_deg = 0;    // of the band's summed cross-spectrum; NaN without samples
+    double psi_v = 0, psi_i = 0;  // the mean PSD_v and PSD_i over the bins that entered Rsn0
 
     // With the slopes, at least 2 bins.
     BinRange slope_bins;
@@ -87,13 +107,28 @@ struct Summary {
     double interval_error = 0;      // mean interval / report's interval - 1
     bool interval_flagged = false;  // off by more than 0.1 %, enough to matter in a fit
     bool samples_mismatch = false;  // the file's first interval does not give the report's bins
+    // The time-domain figures over the used samples, each section's trend removed.
+    double sigma_v = 0, sigma_i = 0, mean_i = 0;
+    double skewness_v = 0, skewness_i = 0, kurtosis_v = 0, kurtosis_i = 0;
+    double localisation_index = 0;  // sigma_I / sqrt(sigma_I^2 + mean_I^2)
+    double drift_fraction_v = 0, drift_fraction_i = 0;
+    // The share of the Rsn0 band's power the straight lines hold (their windowed transform's
+    // power in the band's bins over the band's), with only the means removed; NaN otherwise.
+    double drift_band_fraction_v = 0, drift_band_fraction_i = 0;
+    bool drift_flagged = false;  // any share at least drift_warning_fraction, none removed
+
+    ElectrodeFigures electrode;  // NaN where the area or B is not given
+    double area = 0, stern_geary = 0;
 
     std::vector<BinFigures> bins;  // with SummaryOptions::per_bin, one per bin of the report
+    // With SummaryOptions::smooth, the top decade smoothed (summary/band_stats.h), NaN elsewhere.
+    std::vector<double> smooth_v, smooth_i;
 };
 
 // bad_report: the report cannot be read, or holds a density that is not a finite number.
 // bad_band: a band asked for (or the default slope band) holds too few of its bins.
-// bad_samples: the report's figures are there, the sample checks are not.
+// bad_samples: the report's figures are there, the sample checks are not. With a trend other than
+// the mean, a sample file that cannot be used leaves no figure: bad_report.
 enum class SummaryStatus { ok, bad_report, bad_band, bad_samples };
 
 // Summarises the report at report_path. Only ok and bad_samples give a summary to print; on

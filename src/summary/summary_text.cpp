@@ -38,22 +38,6 @@ std::string window_text(int hanning) {
     return hanning == 1 ? "Hann (hanning = 1)" : format("none (hanning = %d)", hanning);
 }
 
-std::string csv_text(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (char c : text) {
-        if (c == '"') quoted += '"';
-        quoted += c;
-    }
-    return quoted + "\"";
-}
-
-// Full precision for tables: a spreadsheet reads it back to the same double. A figure that is
-// not a finite number is not available, as the text says, and its cell is empty.
-std::string csv_number(double value) {
-    return std::isfinite(value) ? format("%.9g", value) : std::string();
-}
-
 std::string level_percent(double level) {
     return format("%g %%", level * 100);
 }
@@ -73,7 +57,15 @@ std::string parameters_text(const Summary& s) {
     out += format("  band               %s Hz to %s Hz, %zu bins %s Hz apart\n",
                   number(r.frequency.front()).c_str(), number(r.frequency.back()).c_str(), bins,
                   number(r.frequency.front()).c_str());
-    return out;
+    if (s.detrend == Detrend::mean)
+        return out +
+               "  trend removed      each section's mean (--detrend none): the report's own "
+               "figures\n";
+    return out + "  trend removed      each section's least-squares " +
+           (s.detrend == Detrend::linear ? "line" : "parabola") + " (--detrend " +
+           detrend_word(s.detrend) +
+           "): every figure below is from the samples' spectrum recomputed so, not the "
+           "report's\n";
 }
 
 // The special bins by number with what sets them apart; empty when none.
@@ -198,8 +190,8 @@ std::string rn_text(const Summary& s) {
     if (!std::isfinite(m.variance_v) || !std::isfinite(m.variance_i))
         return "not available: the samples are not all finite numbers";
     const std::string sigmas = " (sigma_V = " + number(std::sqrt(m.variance_v)) +
-                               " V, sigma_I = " + number(std::sqrt(m.variance_i)) +
-                               " A, section means removed)";
+                               " V, sigma_I = " + number(std::sqrt(m.variance_i)) + " A, " +
+                               removed_words(s.detrend) + ")";
     if (std::isfinite(s.rn)) return number(s.rn) + " ohm" + sigmas;
     if (m.variance_i == 0)
         return std::string("not available: ") +
@@ -264,6 +256,45 @@ std::string parseval_text(const char* channel, const char* unit, double integrat
            "\n";
 }
 
+// The share of each channel's variance, and of the Rsn0 band's power, that the sections'
+// straight lines hold, and the warning when it is large enough to move Rn or Rsn0.
+std::string drift_text(const Summary& s) {
+    auto percent = [](double f) {
+        return std::isfinite(f) ? format("%.3g %%", 100 * f) : std::string("not available");
+    };
+    std::string out = "    drift            the sections' straight lines hold " +
+                      percent(s.drift_fraction_v) + " of V's variance, " +
+                      percent(s.drift_fraction_i) + " of I's";
+    if (s.detrend != Detrend::mean) return out + "; removed before every figure\n";
+    out += "; " + percent(s.drift_band_fraction_v) + " and " + percent(s.drift_band_fraction_i) +
+           " of their power in the Rsn0 band\n";
+    if (!s.drift_flagged) return out;
+    // Without the lines each variance, and each band's power, loses its share.
+    auto change = [](double v, double i) {
+        return v < 1 && i < 1 ? format("%+.1f %%", 100 * (std::sqrt((1 - v) / (1 - i)) - 1))
+                              : std::string("changed beyond telling");
+    };
+    return out + "    warning          drift: without these lines Rn would be " +
+           change(s.drift_fraction_v, s.drift_fraction_i) + " and Rsn0 " +
+           change(s.drift_band_fraction_v, s.drift_band_fraction_i) +
+           "; --detrend linear removes them\n";
+}
+
+// The time-domain moments of the samples less each section's trend.
+std::string moments_text(const Summary& s) {
+    std::string out = "    time domain      " + removed_words(s.detrend) +
+                      ", population moments (0 and 3 for a normal record)\n";
+    out += "      sigma_V, I     " + number(s.sigma_v) + " V, " + number(s.sigma_i) + " A\n";
+    out += "      mean current   " + number(s.mean_i) + " A\n";
+    out += "      skewness V, I  " + number(s.skewness_v) + ", " + number(s.skewness_i) + "\n";
+    out += "      kurtosis V, I  " + number(s.kurtosis_v) + ", " + number(s.kurtosis_i) + "\n";
+    out += "      localisation   " + number(s.localisation_index) +
+           " (sigma_I / I_rms, Mansfeld & Sun 1999: near 1 whenever the mean current is near 0, "
+           "and says little about localised corrosion)\n";
+    return out;
+}
+
+// The figures of one electrode, with the area and B they take; empty when neither is given.
 // The checks against the sample file: Rn, the mean interval and Parseval's.
 std::string samples_text(const Summary& s) {
     const SampleStats& m = s.samples;
@@ -281,6 +312,30 @@ std::string samples_text(const Summary& s) {
                          s.parseval_v, window);
     out += parseval_text("PSD_i", "A^2", s.integrated_i, s.expected_power_i, s.windowed_variance_i,
                          s.parseval_i, window);
+    return out + drift_text(s) + moments_text(s);
+}
+
+std::string electrode_text(const Summary& s) {
+    if (!(s.area > 0) && !(s.stern_geary > 0)) return "";
+    const ElectrodeFigures& e = s.electrode;
+    const bool area = s.area > 0, b = s.stern_geary > 0;
+    std::string out = "  electrode          " +
+                      (area ? "area " + number(s.area) + " cm^2" : std::string("no area given")) +
+                      (b ? ", B = " + number(s.stern_geary) + " V" : std::string()) + "\n";
+    const std::string no_rn = s.has_samples ? "no Rn" : "no sample file, so no Rn";
+    if (area) {
+        out += "    Rn x area        " + quantity(e.rn_area, "ohm cm^2", no_rn) + "\n";
+        out += "    Rsn0 x area      " + quantity(e.rsn0_area, "ohm cm^2", "no Rsn0") + "\n";
+    }
+    if (!b) return out;
+    out += area ? "    icorr            " + quantity(e.icorr_density, "A/cm^2", no_rn) +
+                      ": B / (Rn A), Stern-Geary with Rn\n"
+                : "    Icorr            " + quantity(e.icorr, "A", no_rn) +
+                      ": B / Rn, Stern-Geary with Rn (--area gives A/cm^2)\n";
+    out += "    q                " + quantity(e.charge, "C", "no Rsn0 band") +
+           ": sqrt(psi_V psi_I) / B, psi the mean PSD over the Rsn0 band (Cottis et al. 2001)\n";
+    out += "    fn               " + quantity(e.frequency, "Hz", "no Rsn0 band") +
+           ": B^2 / psi_V (Al-Mazeedi & Cottis 2004)\n";
     return out;
 }
 
@@ -310,7 +365,7 @@ std::string special_list(const Summary& s) {
 
 std::string summary_block(const Summary& s, double level) {
     const std::string out = parameters_text(s) + spectrum_text(s, level);
-    return s.has_samples ? out + samples_text(s) : out;
+    return (s.has_samples ? out + samples_text(s) : out) + electrode_text(s);
 }
 
 std::string csv_header() {
@@ -321,7 +376,10 @@ std::string csv_header() {
            "slope_zn_db_per_decade,slope_zn_se,level,density_factor_low,density_factor_high,"
            "zn_factor_low,zn_factor_high,special_bins,sample_file,rn_ohm,rsn0_over_rn,"
            "mean_interval_s,interval_error_percent,parseval_v,parseval_i,coherence_rsn0_band,"
-           "zn_phase_rsn0_band_deg\n";
+           "zn_phase_rsn0_band_deg,detrend,drift_fraction_v,drift_fraction_i,drift_band_fraction_v,"
+           "drift_band_fraction_i,sigma_v,sigma_i,"
+           "mean_i,skewness_v,skewness_i,kurtosis_v,kurtosis_i,localisation_index,area_cm2,"
+           "rn_ohm_cm2,rsn0_ohm_cm2,stern_geary_v,icorr_a,icorr_a_cm2,q_coulomb,fn_hz\n";
 }
 
 std::string csv_row(const Summary& s, double level) {
@@ -357,42 +415,61 @@ std::string csv_row(const Summary& s, double level) {
                                     m ? s.parseval_i : nan,
                                     m ? s.rsn0_interval.coherence : nan,
                                     m ? s.rsn0_phase_deg : nan};
-    for (std::size_t i = 0; i < std::size(sample_fields); ++i)
-        row += csv_number(sample_fields[i]) + (i + 1 < std::size(sample_fields) ? "," : "\n");
+    for (double value : sample_fields)
+        row += csv_number(value) + ",";
+    row += detrend_word(s.detrend) + ",";
+    const ElectrodeFigures& e = s.electrode;
+    const double time_fields[] = {m ? s.drift_fraction_v : nan,
+                                  m ? s.drift_fraction_i : nan,
+                                  m ? s.drift_band_fraction_v : nan,
+                                  m ? s.drift_band_fraction_i : nan,
+                                  m ? s.sigma_v : nan,
+                                  m ? s.sigma_i : nan,
+                                  m ? s.mean_i : nan,
+                                  m ? s.skewness_v : nan,
+                                  m ? s.skewness_i : nan,
+                                  m ? s.kurtosis_v : nan,
+                                  m ? s.kurtosis_i : nan,
+                                  m ? s.localisation_index : nan,
+                                  s.area > 0 ? s.area : nan,
+                                  e.rn_area,
+                                  e.rsn0_area,
+                                  s.stern_geary > 0 ? s.stern_geary : nan,
+                                  s.area > 0 ? nan : e.icorr,
+                                  e.icorr_density,
+                                  e.charge,
+                                  e.frequency};
+    for (std::size_t i = 0; i < std::size(time_fields); ++i)
+        row += csv_number(time_fields[i]) + (i + 1 < std::size(time_fields) ? "," : "\n");
     return row;
 }
 
-namespace {
-
-// A gnuplot string literal: in single quotes gnuplot takes every character as it stands but the
-// quote itself, written twice. Nothing in a report's name can then reach gnuplot as a command.
-std::string gnuplot_text(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') quoted += '\'';
-        quoted += c;
-    }
-    return quoted + "'";
+std::string section_csv_header(bool with_report) {
+    return std::string(with_report ? "report," : "") +
+           "section,t_start_s,mean_v,mean_i,sigma_v,sigma_i,rn_ohm,skewness_v,skewness_i,"
+           "kurtosis_v,kurtosis_i,drift_slope_v_per_s,drift_slope_i_per_s\n";
 }
 
-bool is_usable(double value) {
-    return value > 0 && std::isfinite(value);
+std::string section_csv_row(const std::string& report, const SectionFigures& f) {
+    const double sigma_v = std::sqrt(f.v.moments.variance()),
+                 sigma_i = std::sqrt(f.i.moments.variance());
+    const double fields[] = {f.t_start,
+                             f.v.mean,
+                             f.i.mean,
+                             sigma_v,
+                             sigma_i,
+                             sigma_v / sigma_i,
+                             f.v.moments.skewness(),
+                             f.i.moments.skewness(),
+                             f.v.moments.kurtosis(),
+                             f.i.moments.kurtosis(),
+                             f.v.slope / f.interval,
+                             f.i.slope / f.interval};
+    std::string row = (report.empty() ? "" : csv_text(report) + ",") + std::to_string(f.index + 1);
+    for (double value : fields)
+        row += "," + csv_number(value);
+    return row + "\n";
 }
-
-// Bin k's band factors (density low and high, Zn low and high, relative to the bin's values)
-// and its kind (0 regular, 1 biased, 2 fewer degrees of freedom), as plot data columns.
-std::string bin_factors(const Summary& s, std::size_t k,
-                        const std::function<std::string(double)>& value) {
-    if (s.bins.empty())
-        return value(s.factors.density_low) + " " + value(s.factors.density_high) + " " +
-               value(s.factors.zn_low) + " " + value(s.factors.zn_high) + " 0";
-    const BinFigures& b = s.bins[k];
-    const double zn = s.report.zn[k];
-    return value(b.density_low) + " " + value(b.density_high) + " " + value(b.zn.low / zn) + " " +
-           value(b.zn.high / zn) + " " + std::to_string(static_cast<int>(b.kind));
-}
-
-}  // namespace
 
 std::string spectrum_table(const Summary& s) {
     std::string out =
@@ -422,51 +499,6 @@ std::string spectrum_table(const Summary& s) {
                                b.phase_deg, b.phase_deg - phase_half, b.phase_deg + phase_half};
         for (std::size_t i = 0; i < std::size(rest); ++i)
             out += csv_number(rest[i]) + (i + 1 < std::size(rest) ? "," : "\n");
-    }
-    return out;
-}
-
-std::string plot_data(const Summary& s, double level) {
-    // gnuplot reads NaN as its own variable of that name.
-    auto value = [](double v) { return std::isfinite(v) ? format("%.9g", v) : std::string("NaN"); };
-    const ReportData& r = s.report;
-    std::size_t usable_v = 0, usable_i = 0, usable_zn = 0;
-    double f_low = HUGE_VAL, f_high = 0;
-    for (std::size_t k = 0; k < r.frequency.size(); ++k) {
-        if (!is_usable(r.frequency[k])) continue;
-        f_low = std::min(f_low, r.frequency[k]);
-        f_high = std::max(f_high, r.frequency[k]);
-        usable_v += is_usable(r.psd_v[k]);
-        usable_i += is_usable(r.psd_i[k]);
-        usable_zn += is_usable(r.zn[k]);
-    }
-    const std::string title =
-        format("data file = %s    hanning = %d    nb_section = %d     nbpoint_section = %d",
-               r.header.data_file.c_str(), r.header.hanning, r.header.nb_section,
-               r.header.nbpoint_section);
-    std::string out =
-        "level = " + value(level) + "; density_low = " + value(s.factors.density_low) +
-        "; density_high = " + value(s.factors.density_high) +
-        "; zn_low = " + value(s.factors.zn_low) + "; zn_high = " + value(s.factors.zn_high) +
-        "; rsn0_low = " + value(s.rsn0_used > 0 ? s.rsn0_low : std::nan("")) +
-        "; rsn0_high = " + value(s.rsn0_used > 0 ? s.rsn0_high : std::nan("")) +
-        "; rsn0 = " + value(s.rsn0) + "; rsn0_lower = " + value(s.rsn0_interval.low) +
-        "; rsn0_upper = " + value(s.rsn0_interval.high) +
-        "; coherence = " + value(s.rsn0_interval.coherence) + "; zn_model = '" +
-        (std::isfinite(s.rsn0) ? model_word(s.rsn0_interval.model, s.rsn0_interval.coherence)
-                               : std::string("none")) +
-        "'" + format("; bins = %zu", r.frequency.size()) +
-        format("; usable_v = %zu; usable_i = %zu; usable_zn = %zu", usable_v, usable_i, usable_zn) +
-        "; f_low = " + value(f_high > 0 ? f_low : std::nan("")) +
-        "; f_high = " + value(f_high > 0 ? f_high : std::nan("")) +
-        "; title = " + gnuplot_text(title) + "\n";
-    // The bins appended in place, their room taken at once: a long report's rows are the most of
-    // the memory it takes, and a string growing by doubling would hold twice that.
-    out.reserve(out.size() + r.frequency.size() * 96);
-    for (std::size_t k = 0; k < r.frequency.size(); ++k) {
-        out += format("%.9g %.9g %.9g %.9g ", r.frequency[k], r.psd_v[k], r.psd_i[k], r.zn[k]);
-        out += bin_factors(s, k, value);
-        out += '\n';
     }
     return out;
 }

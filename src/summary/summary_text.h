@@ -21,17 +21,30 @@ std::string summary_block(const Summary& summary, double level);
 std::string csv_header();
 std::string csv_row(const Summary& summary, double level);
 
-// What psd-plot draws, so that it parses no report itself: one line of gnuplot assignments
-// (level, density_low/high and zn_low/high of a regular bin, rsn0_low/high in Hz, rsn0,
-// rsn0_lower/upper in ohm, coherence, NaN when unavailable; zn_model, the interval's case as a
-// word; bins, the usable_v/usable_i/usable_zn counts of finite positive values, f_low/f_high over
-// the usable frequencies, and title, the parameter line as a single-quoted gnuplot string), then
-// one line per bin: frequency, PSD_v, PSD_i and Zn as the report holds them (%.9g; inf and nan
-// as printf spells them), then the bin's own band factors of the densities and of Zn (low, high;
-// NaN for a biased bin) and its kind (0 regular, 1 biased, 2 fewer degrees of freedom).
+// The per-section table of --sections: a header line (a report column first when with_report)
+// and one row per section (numbered from 1; the time in seconds, the means, the standard
+// deviations, Rn, skewness and kurtosis of the samples less the section's trend, the slopes of
+// the straight lines fitted to V and I per second). report is empty when there is no such column.
+std::string section_csv_header(bool with_report);
+std::string section_csv_row(const std::string& report, const SectionFigures& figures);
+
+// What psd-plot draws, so that it parses no report itself (plot_data.cpp): one line of gnuplot
+// assignments (the bands' factors, the Rsn0 band, Rsn0 and its interval, the coherence and the
+// model, Rn, the slopes' bands and lines, the bin counts, the frequency span, the top of the
+// reliable band, the axes' ranges and labelled tics, the record's units and drift, and last the
+// title, a caption as a single-quoted gnuplot string; NaN for a figure not available), then one
+// line per bin: frequency, PSD_v, PSD_i and Zn as the report holds them (%.9g; inf and nan as
+// printf spells them), the bin's own band factors of the densities and of Zn (low, high; NaN for
+// a biased bin), its kind (0 regular, 1 biased, 2 fewer degrees of freedom) and the smoothed
+// PSD_v, PSD_i and Zn (NaN where not smoothed); then, with the record's trace, two blank lines
+// and one line per column of it: first and last time, V min and max, I min and max, V's trend at
+// the first and last time, I's likewise.
 // REQUIRES: summary made with the figures of every bin (SummaryOptions::per_bin), or its bins
 // all take the regular factors.
 std::string plot_data(const Summary& summary, double level);
+
+// The model of an interval as one word, for tables.
+std::string model_word(ZnModel model, double coherence);
 
 // The figures of every bin as CSV, for --spectrum: a header line, then one row per bin (bin,
 // frequency, kind, each density and Zn with the low and high ends of its interval, Zn's model,

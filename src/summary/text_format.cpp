@@ -23,4 +23,42 @@ std::string number(double value) {
     return std::isfinite(value) ? format("%.4g", value) : std::string("not available");
 }
 
+std::string csv_text(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+std::string csv_number(double value) {
+    return std::isfinite(value) ? format("%.9g", value) : std::string();
+}
+
+std::string detrend_word(Detrend detrend) {
+    switch (detrend) {
+        case Detrend::mean:
+            return "none";
+        case Detrend::linear:
+            return "linear";
+        case Detrend::quadratic:
+            return "quadratic";
+    }
+    return "";
+}
+
+std::string removed_words(Detrend detrend) {
+    switch (detrend) {
+        case Detrend::mean:
+            return "section means removed";
+        case Detrend::linear:
+            return "section lines removed";
+        case Detrend::quadratic:
+            return "section parabolas removed";
+    }
+    return "";
+}
+
 }  // namespace psd

@@ -86,15 +86,18 @@ grep -qF 'left out' <<<"$messages" && fail "a note on left-out bins for a report
 
 run "$here/report_psd.txt" "$scratch/spectrum.svg"
 expect_success "a realistic report as SVG"
+# The title is a caption: data file, sampling interval, sections, window and trend removed.
 for label in 'PSD_v (V²/Hz)' 'PSD_i (A²/Hz)' 'Zn (Ω)' 'frequency (Hz)' '95 % band of one bin' \
-  'Rsn0 band' 'Rsn0 = 1.272e+04 Ω' \
-  'data file = esa400_cell2.txt    hanning = 1    nb_section = 8     nbpoint_section = 512'; do
+  'esa400_cell2.txt · Δt = 0.1 s · M = 8 × N = 512 · Hann window · section means removed' \
+  'above 0.95 of Nyquist: unreliable'; do
   grep -qF -- ">$label<" "$scratch/spectrum.svg" || fail "the SVG has no text \"$label\""
 done
 grep -q 'width="1000" height="900"' "$scratch/spectrum.svg" || fail "the SVG is not 1000x900"
 # The Rsn0 of a report alone has the F interval of uncorrelated V and I; the special bins (bin 1
-# with the Hann window, the Nyquist bin) are marked and named in the key.
-for label in '95 % band of one bin' '95 %: 9489 to 1.706e+04 Ω' 'special bin: own band or none'; do
+# with the Hann window, the Nyquist bin) are marked and named in the key, and each slope with its
+# value and band.
+for label in 'Rsn0 = 1.272e+04 Ω (95 %: 9489 to 1.706e+04)' 'special bin: own band or none' \
+  'slope -17.7 dB/decade (0.117 to 3.98 Hz)'; do
   grep -qF -- ">$label<" "$scratch/spectrum.svg" || fail "the SVG has no text \"$label\""
 done
 # Every log axis is labelled as a power of ten (10^{k} in gnuplot's enhanced text), none as 1e+06.
@@ -256,8 +259,8 @@ for bins_file in plot-data.txt bins-only.txt; do
   status=$?
   expect_success "the gnuplot script given the assignments and $bins_file, without a report"
 done
-for label in 'PSD_v (V²/Hz)' 'Zn (Ω)' 'Rsn0 = 8278 Ω' '95 % band of one bin' \
-  'data file = cell7_short.txt    hanning = 0    nb_section = 4     nbpoint_section = 16'; do
+for label in 'PSD_v (V²/Hz)' 'Zn (Ω)' 'Rsn0 = 8278 Ω (95 %: 4981 to 1.376e+04)' \
+  '95 % band of one bin' 'cell7_short.txt · Δt = 0.5 s · M = 4 × N = 16 · no window · section means removed'; do
   grep -qF -- ">$label<" "$scratch/given-plot-data.txt.svg" ||
     fail "the plot from given data has no text \"$label\""
 done
@@ -270,6 +273,50 @@ status=$?
 expect_success "the gnuplot script asking psd-summary for report_invalid_bins.txt"
 cmp -s -- "$scratch/given-plot-data.txt.svg" "$scratch/asked.svg" ||
   fail "the plot from given data differs from the one psd-summary's output gives when asked"
+
+# --- A drifting record: white noise (10 uV and 1 nA, Zn = 10 kohm) with the voltage creeping by
+# 10 uV/s, made by psd from its sample file. The record is drawn over time above the spectra,
+# with each section's fitted line, and the drift is named; --detrend linear removes it and says so.
+psd_exe=$(dirname -- "$summary")/psd
+if [ -x "$psd_exe" ]; then
+  mkdir -- "$scratch/drift"
+  awk 'BEGIN { srand(7); pi = 3.141592653589793
+    for (j = 0; j < 4096; j++) {
+      r = sqrt(-2 * log(1 - rand())); a = 2 * pi * rand()
+      printf "%.2f %.6e %.6e\n", j * 0.01, 1e-5 * r * cos(a) + 1e-5 * j * 0.01, 1e-9 * r * sin(a)
+    } }' >"$scratch/drift/drift.txt"
+  printf 'drift.txt 1 8 512 report_psd.txt\n' >"$scratch/drift/config_psd.txt"
+  (cd -- "$scratch/drift" && "$psd_exe" </dev/null >/dev/null) || fail "psd failed on the drifting record"
+  run "$scratch/drift/report_psd.txt" "$scratch/drift.svg"
+  expect_success "a drifting record"
+  grep -q 'width="1000" height="1250"' "$scratch/drift.svg" || fail "the record's plot is not 1000x1250"
+  for label in 'V (µV)' 'I (nA)' 'time (s)' 'fitted line of each section' \
+    'drift.txt · Δt = 0.01 s · M = 8 × N = 512 · Hann window · section means removed'; do
+    grep -qF -- ">$label<" "$scratch/drift.svg" || fail "the drifting record's plot has no text \"$label\""
+  done
+  for start in "drift: the sections' lines hold" 'Rn = ' 'slope '; do
+    grep -qF -- ">$start" "$scratch/drift.svg" || fail "the drifting record's plot has no \"$start...\""
+  done
+  run --detrend linear --smooth "$scratch/drift/report_psd.txt" "$scratch/detrended.svg"
+  expect_success "a drifting record with --detrend linear --smooth"
+  for label in 'fitted linear trend of each section' 'smoothed over 0.1 decade' \
+    'drift.txt · Δt = 0.01 s · M = 8 × N = 512 · Hann window · section lines removed'; do
+    grep -qF -- ">$label<" "$scratch/detrended.svg" || fail "the detrended plot has no text \"$label\""
+  done
+  grep -qF ">drift: " "$scratch/detrended.svg" && fail "the detrended plot still names the drift"
+  # The gnuplot script alone passes its fifth argument to psd-summary.
+  messages=$(gnuplot -e "PSD_SUMMARY='$summary'" -c "$gp_script" "$scratch/drift/report_psd.txt" \
+    "$scratch/direct-detrended.svg" '' '' '--detrend quadratic' 2>&1)
+  status=$?
+  expect_success "the gnuplot script given psd-summary's options"
+  grep -qF 'section parabolas removed<' "$scratch/direct-detrended.svg" ||
+    fail "the gnuplot script did not pass --detrend quadratic on"
+  run --detrend cubic "$scratch/drift/report_psd.txt" "$scratch/cubic.svg"
+  expect_failure "an unknown --detrend" 2 "--detrend wants none, linear or quadratic, not 'cubic'"
+  [ -e "$scratch/cubic.svg" ] && fail "a refused option left an output file"
+  run --frobnicate "$scratch/drift/report_psd.txt"
+  expect_failure "an unknown option" 2 "unknown option '--frobnicate'"
+fi
 
 for image in truncated.png partial.png sample.png direct_bad.png direct_alone.png; do
   [ -e "$scratch/$image" ] && fail "a failed run left an output file: $image"
