@@ -382,6 +382,41 @@ std::string csv_header() {
            "rn_ohm_cm2,rsn0_ohm_cm2,stern_geary_v,icorr_a,icorr_a_cm2,q_coulomb,fn_hz\n";
 }
 
+namespace {
+
+// The cells of the time-domain and electrode figures, the row's last, with its line feed.
+std::string time_and_electrode_cells(const Summary& s) {
+    const double nan = std::nan("");
+    const bool m = s.has_samples;
+    const ElectrodeFigures& e = s.electrode;
+    const double time_fields[] = {m ? s.drift_fraction_v : nan,
+                                  m ? s.drift_fraction_i : nan,
+                                  m ? s.drift_band_fraction_v : nan,
+                                  m ? s.drift_band_fraction_i : nan,
+                                  m ? s.sigma_v : nan,
+                                  m ? s.sigma_i : nan,
+                                  m ? s.mean_i : nan,
+                                  m ? s.skewness_v : nan,
+                                  m ? s.skewness_i : nan,
+                                  m ? s.kurtosis_v : nan,
+                                  m ? s.kurtosis_i : nan,
+                                  m ? s.localisation_index : nan,
+                                  s.area > 0 ? s.area : nan,
+                                  e.rn_area,
+                                  e.rsn0_area,
+                                  s.stern_geary > 0 ? s.stern_geary : nan,
+                                  s.area > 0 ? nan : e.icorr,
+                                  e.icorr_density,
+                                  e.charge,
+                                  e.frequency};
+    std::string cells;
+    for (std::size_t i = 0; i < std::size(time_fields); ++i)
+        cells += csv_number(time_fields[i]) + (i + 1 < std::size(time_fields) ? "," : "\n");
+    return cells;
+}
+
+}  // namespace
+
 std::string csv_row(const Summary& s, double level) {
     const ReportData& r = s.report;
     const double nan = std::nan("");
@@ -418,30 +453,7 @@ std::string csv_row(const Summary& s, double level) {
     for (double value : sample_fields)
         row += csv_number(value) + ",";
     row += detrend_word(s.detrend) + ",";
-    const ElectrodeFigures& e = s.electrode;
-    const double time_fields[] = {m ? s.drift_fraction_v : nan,
-                                  m ? s.drift_fraction_i : nan,
-                                  m ? s.drift_band_fraction_v : nan,
-                                  m ? s.drift_band_fraction_i : nan,
-                                  m ? s.sigma_v : nan,
-                                  m ? s.sigma_i : nan,
-                                  m ? s.mean_i : nan,
-                                  m ? s.skewness_v : nan,
-                                  m ? s.skewness_i : nan,
-                                  m ? s.kurtosis_v : nan,
-                                  m ? s.kurtosis_i : nan,
-                                  m ? s.localisation_index : nan,
-                                  s.area > 0 ? s.area : nan,
-                                  e.rn_area,
-                                  e.rsn0_area,
-                                  s.stern_geary > 0 ? s.stern_geary : nan,
-                                  s.area > 0 ? nan : e.icorr,
-                                  e.icorr_density,
-                                  e.charge,
-                                  e.frequency};
-    for (std::size_t i = 0; i < std::size(time_fields); ++i)
-        row += csv_number(time_fields[i]) + (i + 1 < std::size(time_fields) ? "," : "\n");
-    return row;
+    return row + time_and_electrode_cells(s);
 }
 
 std::string section_csv_header(bool with_report) {
