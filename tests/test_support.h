@@ -116,6 +116,10 @@ inline std::string too_few_points(const std::string& numbers) {
            numbers + "\n" + click;
 }
 
+// A well-formed record of about `lines` sample lines in the forms recorders write (fixed seed),
+// then lines a run must only count: long ones, blank ones, a header, no final line feed.
+std::string seeded_record(std::uint32_t seed, int lines);
+
 // The four-sample run worked by hand (samples.txt, deltat 1, N = 4, M = 1, no window) and its
 // report; the hand calculation is in spectrum_test.cpp.
 extern const std::string worked_samples;
