@@ -99,7 +99,6 @@ class ParallelPass {
     ChunkSequencer sequencer_;
     std::optional<Estimator>& estimator_;
     Pending pending_;
-    bool applied_ = false;            // chunk next_take_ is taken, its samples pending
     std::size_t filling_ = SIZE_MAX;  // the batch samples go into
     std::uint64_t assembled_ = 0;     // samples gone into sections so far
     bool assembling_ = true;
