@@ -69,7 +69,7 @@ class ParallelPass {
     bool make_room(Batch& batch);
     bool make_estimator();
     void stop_sections();
-    void hand_over(std::size_t batch);
+    void hand_over(std::size_t index);
     void commit(Batch& batch);
 
     // Set up before the threads start, then read only.
