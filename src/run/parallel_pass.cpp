@@ -105,6 +105,12 @@ class ParallelPass {
     bool memory_short_ = false;
 };
 
+// The chunks in flight: enough that a thread the system sets aside for a while (the machine is
+// shared) does not leave the others idle as soon as they reach the chunk it holds.
+std::size_t chunk_slots(unsigned threads) {
+    return 4 * std::size_t{threads} + 4;
+}
+
 // Every buffer of the chunks in flight, allocated before anything is read.
 std::vector<std::unique_ptr<Chunk>> make_chunks(std::size_t count, std::size_t size) {
     std::vector<std::unique_ptr<Chunk>> chunks;
@@ -128,9 +134,9 @@ ParallelPass::ParallelPass(SampleStream& stream, std::uint64_t used_lines, Windo
       window_(window),
       batch_target_(std::max<std::size_t>(1, batch_samples / n_) * n_),
       source_(stream, layout.chunk_size, layout.positional),
-      chunks_(make_chunks(2 * std::size_t{threads} + 2, layout.chunk_size)),
+      chunks_(make_chunks(chunk_slots(threads), layout.chunk_size)),
       batches_(batch_count(batch_target_, threads)),
-      ready_(2 * std::size_t{threads} + 2, 0),
+      ready_(chunk_slots(threads), 0),
       sequencer_(stream, used_lines, layout.chunk_size),
       estimator_(estimator) {
     converting_ = sequencer_.converting();
