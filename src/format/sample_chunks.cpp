@@ -17,8 +17,10 @@ std::size_t most_samples(std::size_t size) {
     return size / 6 + 2;
 }
 
-// Sets what the text read says: its length, its own bytes, and where the file ends.
+// Sets what the text read says: its length, its own bytes, and where the file ends. Whole-word
+// reads may pass the text's end by text_padding bytes, which are set here.
 void place(Chunk& chunk, std::size_t chunk_size, std::size_t asked, std::size_t got) {
+    std::memset(chunk.text.get() + got, 0, text_padding);
     chunk.length = got;
     chunk.own_end = 1 + (got > 1 ? std::min(chunk_size, got - 1) : 0);
     chunk.file_end = got < asked;
@@ -28,16 +30,16 @@ void place(Chunk& chunk, std::size_t chunk_size, std::size_t asked, std::size_t 
 // Where the line after the first `lines` lines from `first` starts; each of those ends in a line
 // feed.
 std::size_t after_lines(const Chunk& chunk, std::size_t first, std::uint32_t lines) {
-    const char* p = chunk.text.data() + first;
-    const char* const end = chunk.text.data() + chunk.length;
+    const char* p = chunk.text.get() + first;
+    const char* const end = chunk.text.get() + chunk.length;
     for (std::uint32_t j = 0; j < lines; ++j)
         p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p))) + 1;
-    return static_cast<std::size_t>(p - chunk.text.data());
+    return static_cast<std::size_t>(p - chunk.text.get());
 }
 
 // The first line that starts among the chunk's own bytes: where the byte before is a line feed.
 std::size_t first_line_of(const Chunk& chunk) {
-    const char* const text = chunk.text.data();
+    const char* const text = chunk.text.get();
     if (chunk.own_end == 1 || text[0] == '\n') return 1;
     const void* found = std::memchr(text + 1, '\n', chunk.own_end - 1);
     if (found == nullptr) return chunk.own_end;
@@ -55,7 +57,7 @@ void stop_at(Chunk& chunk, std::size_t p, std::size_t last, LineVerdict kind) {
 }  // namespace
 
 Chunk::Chunk(std::size_t size)
-    : text(1 + size + chunk_overhang + text_padding, '\0'),
+    : text(new char[1 + size + chunk_overhang + text_padding]),
       voltage(new float[most_samples(size)]),
       current(new float[most_samples(size)]) {}
 
@@ -79,7 +81,7 @@ void ChunkSource::read(std::uint64_t k, Chunk& chunk) {
     chunk.read_error = false;
     if (!positional_) return read_in_order(k, chunk);
     const std::size_t asked = 1 + chunk_size_ + chunk_overhang;
-    const std::int64_t got = read_at(s_.file, origin_ + k * chunk_size_, chunk.text.data(), asked);
+    const std::int64_t got = read_at(s_.file, origin_ + k * chunk_size_, chunk.text.get(), asked);
     if (got < 0) {
         chunk.read_error = true;
         place(chunk, chunk_size_, asked, 0);
@@ -93,10 +95,10 @@ void ChunkSource::read_in_order(std::uint64_t k, Chunk& chunk) {
     turn_.wait(lock, [&] { return next_ == k; });
     const std::size_t asked = 1 + chunk_size_ + chunk_overhang;
     std::size_t got = std::min(spill_.size(), asked);
-    std::memcpy(chunk.text.data(), spill_.data(), got);
+    std::memcpy(chunk.text.get(), spill_.data(), got);
     if (got < asked && !s_.at_end && !failed_) {
         const std::size_t wanted = asked - got;
-        const std::size_t read = std::fread(chunk.text.data() + got, 1, wanted, s_.file);
+        const std::size_t read = std::fread(chunk.text.get() + got, 1, wanted, s_.file);
         got += read;
         if (read < wanted) {
             s_.at_end = true;
@@ -110,7 +112,7 @@ void ChunkSource::read_in_order(std::uint64_t k, Chunk& chunk) {
         spill_.erase(spill_.begin(), spill_.begin() + static_cast<std::ptrdiff_t>(chunk_size_));
     } else {
         const std::size_t from = std::min(chunk_size_, got);
-        spill_.assign(chunk.text.data() + from, chunk.text.data() + got);
+        spill_.assign(chunk.text.get() + from, chunk.text.get() + got);
     }
     ++next_;
     lock.unlock();
@@ -121,7 +123,7 @@ void convert_chunk(Chunk& chunk) {
     chunk.converted = true;
     chunk.bad = false;
     chunk.samples = 0;
-    const char* const text = chunk.text.data();
+    const char* const text = chunk.text.get();
     std::size_t p = chunk.first_line = first_line_of(chunk);
     // The lines that end in the text; the rest of it waits for a line feed that is not there.
     std::size_t lines_end = chunk.length;
@@ -156,8 +158,8 @@ void convert_chunk(Chunk& chunk) {
 
 void count_chunk(Chunk& chunk) {
     chunk.converted = false;
-    const char* const own = chunk.text.data() + 1;
-    const char* const end = chunk.text.data() + chunk.own_end;
+    const char* const own = chunk.text.get() + 1;
+    const char* const end = chunk.text.get() + chunk.own_end;
     chunk.piece = count_piece(own, end);
     chunk.blank = is_blank_text(own, end);
 }
@@ -204,7 +206,7 @@ std::uint32_t ChunkSequencer::take_samples(const Chunk& chunk) {
                                                 : after_lines(chunk, chunk.first_line, used));
         begin_counting(s_);
     } else if (chunk.bad) {
-        const char* const text = chunk.text.data();
+        const char* const text = chunk.text.get();
         keep_bad_line(s_, text + chunk.next_line, text + chunk.bad_end, chunk.kind);
         resume_ = base + chunk.next_line;
         begin_counting(s_);
@@ -224,8 +226,8 @@ void ChunkSequencer::count_own(const Chunk& chunk) {
     } else {
         // Counting starts inside this chunk, or the chunk was converted before the sequencer
         // stopped converting: its text is counted here.
-        const char* const from = chunk.text.data() + (std::max(resume_, base + 1) - base);
-        const char* const end = chunk.text.data() + chunk.own_end;
+        const char* const from = chunk.text.get() + (std::max(resume_, base + 1) - base);
+        const char* const end = chunk.text.get() + chunk.own_end;
         count_lines(s_.counted, from, end);
         if (s_.tail_blank) s_.tail_blank = is_blank_text(from, end);
     }

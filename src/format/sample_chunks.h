@@ -46,12 +46,12 @@ struct Chunk {
     explicit Chunk(std::size_t size);
 
     std::uint64_t index = 0;
-    std::vector<char> text;   // text_padding bytes after the text are always readable
-    std::size_t length = 0;   // of the text read: the byte before, its own bytes, the overhang
-    std::size_t own_end = 1;  // its own bytes are [1, own_end)
-    bool file_end = false;    // the file ends within the text
-    bool last = false;        // the file ends within its own bytes: no chunk follows
-    bool read_error = false;  // the file could not be read
+    std::unique_ptr<char[]> text;  // text_padding defined bytes follow the text read
+    std::size_t length = 0;        // of the text read: the byte before, its own bytes, the overhang
+    std::size_t own_end = 1;       // its own bytes are [1, own_end)
+    bool file_end = false;         // the file ends within the text
+    bool last = false;             // the file ends within its own bytes: no chunk follows
+    bool read_error = false;       // the file could not be read
 
     bool converted = false;                     // by convert_chunk, else counted by count_chunk
     std::size_t first_line = 0;                 // where its first line starts; own_end for none
