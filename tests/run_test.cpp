@@ -347,6 +347,52 @@ std::string not_finite(int line, const std::string& shown) {
 
 }  // namespace
 
+#ifndef _WIN32  // address space limits are POSIX
+// Without the memory for a section of 2^22 points the conversion stops where its buffers stop
+// growing, on one thread or several: a bad line before that point is still named, one after it
+// never read, and the run says memory ran out.
+TEST(Run, RunsOutOfMemoryAtTheSameLineWhateverTheThreads) {
+#ifdef PSD_ASAN
+    GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
+#else
+    std::string lines = "0 1 1\n";
+    lines.reserve(6 << 22);
+    for (int j = 1; j < (1 << 22); ++j)
+        lines += "1 1 1\n";
+    const std::string no_memory =
+        "\nThere is not enough memory for this run. Decrease nb_section or nbpoint_section in "
+        "config_psd.txt.\n" +
+        click;
+    const struct {
+        std::size_t bad_at;  // the byte where "1 1 1" becomes "1 x 1"; 0: none
+        std::string console;
+    } cases[] = {
+        {0, no_memory},
+        {6 * 99 + 2, not_a_sample(100, "1 x 1")},
+        {6 * 2999999 + 2, no_memory},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        std::string samples = lines;
+        if (c.bad_at != 0) samples[c.bad_at] = 'x';
+        write_run_files(dir, "samples.txt 0 1 4194304 r.txt\n", samples);
+        for (const char* threads : {"1", "2", "3"}) {
+            for (unsigned long limit : {32ul << 20, 64ul << 20}) {
+                SCOPED_TRACE(std::string(threads) + " threads, " + std::to_string(limit >> 20) +
+                             " MiB, bad byte " + std::to_string(c.bad_at));
+                RunResult result;
+                with_limit(RLIMIT_AS, limit, [&] {
+                    result = run_psd_with(dir.path(), {"--threads", threads});
+                });
+                EXPECT_EQ(result.console, c.console);
+                EXPECT_EQ(result.exit_status, 1);
+            }
+        }
+    }
+#endif
+}
+#endif
+
 TEST(Run, TellsWhichUsedLineIsNotASampleAndIgnoresLinesBeyondTheUsedOnes) {
     const std::string clean = exported(" ", false);
     const std::string line_of_200 = "4e-3 " + std::string(195, '1');
