@@ -816,15 +816,16 @@ def memory_verdicts(rows):
         verdicts.append(verdict(max(peaks) <= PEAK_MAX_MB, 'N = %d: psd peak memory at most %g MB '
                                 'on every file and case: at most %.1f MB' % (
                                     N, PEAK_MAX_MB, max(peaks))))
-    # Constant in the length of the record: each psd variant the same on every file.
-    for name in dict.fromkeys(r.variant.name for r in rows if r.variant.is_psd):
-        own = [r for r in rows if r.variant.name == name and r.case.n == N and r.peak_mb]
+    # Constant in the length of the record: each psd variant the same on every file, case by case.
+    for name, case in dict.fromkeys((r.variant.name, r.case.name) for r in rows
+                                    if r.variant.is_psd and r.case.n == N):
+        own = [r for r in rows if r.variant.name == name and r.case.name == case and r.peak_mb]
         if own:
             low, high = min(r.peak_mb for r in own), max(r.peak_mb for r in own)
-            verdicts.append(verdict(high - low <= PEAK_SPREAD_MB, 'N = %d: %s peak memory the '
-                                    'same within %g MB on files of %s lines: %.1f to %.1f MB' % (
-                                        N, own[0].variant.label, PEAK_SPREAD_MB, sizes, low,
-                                        high)))
+            verdicts.append(verdict(high - low <= PEAK_SPREAD_MB, 'N = %d, %s: %s peak memory '
+                                    'the same within %g MB on files of %s lines: %.1f to %.1f MB' % (
+                                        N, own[0].case.title, own[0].variant.label,
+                                        PEAK_SPREAD_MB, sizes, low, high)))
     for r in rows:
         if r.variant.is_psd and r.case.name == LARGE_N and r.peak_mb is not None:
             budget = PEAK_LARGE_BASE_MB + PEAK_PER_POINT * r.case.n / 1e6
