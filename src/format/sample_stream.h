@@ -7,7 +7,7 @@
 // every outcome is a status and the fields of SampleStream.
 //
 // Use: start_samples, then set_used_lines, then next_section until it returns anything but
-// section_ready.
+// section_ready. A pass shared among threads goes on from start_samples instead (sample_chunks.h).
 #pragma once
 
 #include <cstddef>
