@@ -24,6 +24,13 @@ if(PSD_SANITIZE)
   add_link_options(-fsanitize=address,undefined -fno-sanitize-recover=all)
 endif()
 
+# The ThreadSanitizer build (tools/ci-tsan, a build folder of its own) checks the threads of a run
+# for data races.
+if(PSD_SANITIZE_THREADS)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
+
 # The fuzz build (tools/ci-fuzz, a build folder of its own) compiles everything with coverage
 # feedback and both sanitizers; the fuzz targets then link libFuzzer's main.
 if(PSD_FUZZ)

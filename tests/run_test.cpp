@@ -8,8 +8,10 @@
 #include <cstdio>
 #include <filesystem>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "reference/memory_files.h"
@@ -345,6 +347,52 @@ std::string not_finite(int line, const std::string& shown) {
 
 }  // namespace
 
+#ifndef _WIN32  // address space limits are POSIX
+// Without the memory for a section of 2^22 points the conversion stops where its buffers stop
+// growing, on one thread or several: a bad line before that point is still named, one after it
+// never read, and the run says memory ran out.
+TEST(Run, RunsOutOfMemoryAtTheSameLineWhateverTheThreads) {
+#ifdef PSD_ASAN
+    GTEST_SKIP() << "the sanitizer's shadow memory needs more address space than the limit";
+#else
+    std::string lines = "0 1 1\n";
+    lines.reserve(6 << 22);
+    for (int j = 1; j < (1 << 22); ++j)
+        lines += "1 1 1\n";
+    const std::string no_memory =
+        "\nThere is not enough memory for this run. Decrease nb_section or nbpoint_section in "
+        "config_psd.txt.\n" +
+        click;
+    const struct {
+        std::size_t bad_at;  // the byte where "1 1 1" becomes "1 x 1"; 0: none
+        std::string console;
+    } cases[] = {
+        {0, no_memory},
+        {6 * 99 + 2, not_a_sample(100, "1 x 1")},
+        {6 * 2999999 + 2, no_memory},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        std::string samples = lines;
+        if (c.bad_at != 0) samples[c.bad_at] = 'x';
+        write_run_files(dir, "samples.txt 0 1 4194304 r.txt\n", samples);
+        for (const char* threads : {"1", "2", "3"}) {
+            for (unsigned long limit : {32ul << 20, 64ul << 20}) {
+                SCOPED_TRACE(std::string(threads) + " threads, " + std::to_string(limit >> 20) +
+                             " MiB, bad byte " + std::to_string(c.bad_at));
+                RunResult result;
+                with_limit(RLIMIT_AS, limit, [&] {
+                    result = run_psd_with(dir.path(), {"--threads", threads});
+                });
+                EXPECT_EQ(result.console, c.console);
+                EXPECT_EQ(result.exit_status, 1);
+            }
+        }
+    }
+#endif
+}
+#endif
+
 namespace {
 
 // Exports that break the rule, as lab software writes them, with the message each gets; clean is
@@ -558,6 +606,22 @@ TEST(Run, AnswersHelpAndVersionWithoutTouchingAFileAndRunsInAGivenFolder) {
          2,
          "psd: unexpected argument 'two': psd takes one folder at most\n" + usage},
         {{""}, 2, "psd: unknown argument ''\n" + usage},
+        {{"--threads"}, 2, "psd: --threads needs a number of threads\n" + usage},
+        {{"--threads", "0", dir.path()},
+         2,
+         "psd: --threads takes a whole number from 1 to 256, not '0'\n" + usage},
+        {{"--threads", "two"},
+         2,
+         "psd: --threads takes a whole number from 1 to 256, not 'two'\n" + usage},
+        {{"--threads", "257"},
+         2,
+         "psd: --threads takes a whole number from 1 to 256, not '257'\n" + usage},
+        {{"--threads", "-1"},
+         2,
+         "psd: --threads takes a whole number from 1 to 256, not '-1'\n" + usage},
+        {{dir.path(), "--threads", "2"},
+         2,
+         "psd: unexpected argument '--threads': psd takes one folder at most\n" + usage},
         {{"missing"},
          1,
          "\nThe folder missing cannot be entered. Check that it exists and that it may be "
@@ -573,10 +637,14 @@ TEST(Run, AnswersHelpAndVersionWithoutTouchingAFileAndRunsInAGivenFolder) {
                   (std::set<std::string>{"config_psd.txt", "samples.txt"}));
     }
     TempDir elsewhere;
-    const RunResult there = run_psd_with(elsewhere.path(), {dir.path()});
-    EXPECT_EQ(there.exit_status, 0);
-    EXPECT_EQ(read_file(dir.file("r.txt")), worked_report);
-    EXPECT_TRUE(folder_entries(elsewhere.path()).empty());
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{dir.path()}, {"--threads", "3", dir.path()}}) {
+        const RunResult there = run_psd_with(elsewhere.path(), arguments);
+        EXPECT_EQ(there.exit_status, 0);
+        EXPECT_EQ(read_file(dir.file("r.txt")), worked_report);
+        EXPECT_TRUE(folder_entries(elsewhere.path()).empty());
+        std::remove(dir.file("r.txt").c_str());
+    }
 }
 
 // Run from elsewhere, a missing configuration or sample file says where it was looked for: the
@@ -633,4 +701,97 @@ TEST(Run, RunsOnFilesHeldInMemoryAsOnADisk) {
     EXPECT_EQ(no_folder->fault, RunFault::report_cannot_create);
     EXPECT_EQ(files.files["cell/r.txt"], worked_report);
     EXPECT_EQ(files.files.size(), 3u);
+}
+
+namespace {
+
+// A record of `lines` samples from a fixed seed, in the exponent form recorders write.
+std::string random_samples(std::uint32_t seed, int lines) {
+    std::mt19937 rng(seed);
+    std::string text;
+    text.reserve(static_cast<std::size_t>(lines) * 34);
+    char line[64];
+    for (int j = 0; j < lines; ++j) {
+        const double v = static_cast<double>(rng()) / 4294967296.0 - 0.5;
+        const double i = (static_cast<double>(rng()) / 4294967296.0 - 0.5) * 1e-6;
+        std::snprintf(line, sizeof line, "%d %.6e %.6e\n", j, v, i);
+        text += line;
+    }
+    return text;
+}
+
+}  // namespace
+
+// The threads share the pass out and the float sums still take the sections in record order: the
+// densities are those of one thread bit for bit, for section lengths from 4 to 2^20 and section
+// counts that no thread count divides, whether the file is read by offset (a file on disk) or in
+// order (a file held in memory).
+TEST(Run, AnalysesBitForBitAsOneThreadWithAnyNumberOfThreads) {
+    TempDir dir;
+    reference::MemoryFiles memory;
+    const std::string samples = random_samples(7, (1 << 20) + 777);
+    write_file(dir.file("samples.txt"), samples);
+    memory.files["samples.txt"] = samples;
+    for (std::int32_t n = 4; n <= (1 << 20); n *= 4) {
+        for (std::int32_t m : {n <= 4096 ? 7 : 1, n == 1024 ? 0 : -1}) {
+            if (m < 0) continue;
+            const std::string config =
+                "samples.txt 1 " + std::to_string(m) + " " + std::to_string(n) + " r.txt\n";
+            write_file(dir.file("config_psd.txt"), config);
+            memory.files["config_psd.txt"] = config;
+            const auto one = analyse_folder(dir.path(), system_files(), 1);
+            ASSERT_TRUE(std::holds_alternative<Analysis>(one)) << config;
+            const Densities& expected = std::get<Analysis>(one).densities;
+            for (unsigned threads : {2u, 3u, 4u, 8u}) {
+                SCOPED_TRACE(config + std::to_string(threads) + " threads");
+                const auto many = analyse_folder(dir.path(), system_files(), threads);
+                ASSERT_TRUE(std::holds_alternative<Analysis>(many));
+                EXPECT_EQ(std::get<Analysis>(many).header.nb_section,
+                          std::get<Analysis>(one).header.nb_section);
+                EXPECT_EQ(std::get<Analysis>(many).densities.psd_v, expected.psd_v);
+                EXPECT_EQ(std::get<Analysis>(many).densities.psd_i, expected.psd_i);
+            }
+            const auto in_order = analyse_folder("", memory, 3);
+            ASSERT_TRUE(std::holds_alternative<Analysis>(in_order));
+            EXPECT_EQ(std::get<Analysis>(in_order).densities.psd_v, expected.psd_v) << config;
+        }
+    }
+}
+
+// The built psd with --threads 1 to 8 writes the report and prints the message of one thread,
+// byte for byte, with its exit status, on records that end in a bad line at any chunk end.
+TEST(Run, WritesTheSameReportAndMessageWhateverTheThreads) {
+    std::string record = random_samples(3, 70001);
+    const struct {
+        std::string config;
+        std::string samples;
+    } cases[] = {
+        {"samples.txt 1 0 1024 r.txt\n", record},                     // 68 sections and a part
+        {"samples.txt 0 17 4096 r.txt\n", record},                    // 17: no count divides it
+        {"samples.txt 0 0 4 r.txt\n", record + "\n\n \n"},            // a blank tail
+        {"samples.txt 1 0 64 r.txt\n", record + "70001 1,5 1\n"},     // beyond the sections
+        {"samples.txt 1 1094 64 r.txt\n", record + "70001 1,5 1\n"},  // its last used line
+        {"samples.txt 1 0 256 r.txt\n", record.substr(0, 1 << 18) + "x\n" + record},
+        {"samples.txt 1 0 256 r.txt\n", record.substr(0, 1 << 19) + "1 nan 1\n" + record},
+        {"samples.txt 1 3 8 r.txt\n", "0 1 1\n1 2 1\n" + std::string(300, '2') + "\n"},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        write_run_files(dir, c.config, c.samples);
+        Launch one;
+        one.arguments = {"--threads", "1"};
+        const RunResult expected = run_psd_as(dir.path(), one).run;
+        const std::string report =
+            file_exists(dir.file("r.txt")) ? read_file(dir.file("r.txt")) : "";
+        for (const char* threads : {"2", "3", "4", "8"}) {
+            SCOPED_TRACE(c.config + threads + " threads");
+            std::remove(dir.file("r.txt").c_str());
+            Launch many;
+            many.arguments = {"--threads", threads};
+            const RunResult result = run_psd_as(dir.path(), many).run;
+            EXPECT_EQ(result.exit_status, expected.exit_status);
+            EXPECT_EQ(result.console, expected.console);
+            EXPECT_EQ(file_exists(dir.file("r.txt")) ? read_file(dir.file("r.txt")) : "", report);
+        }
+    }
 }

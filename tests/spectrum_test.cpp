@@ -166,6 +166,33 @@ TEST(Estimator, AgreesWithDirectlySummedLongDoubleTransforms) {
     }
 }
 
+TEST(Estimator, SumsSectionsTransformedApartAndOutOfOrderAsAddSectionDoes) {
+    // Threads transform sections as they come; only the float sums must take them in order.
+    const struct {
+        std::uint32_t n, m;
+        std::int32_t hanning;
+    } cases[] = {{2, 5, 0}, {8, 7, 1}, {256, 3, 0}, {1024, 5, 1}};
+    std::mt19937_64 bits(99);
+    for (const auto& c : cases) {
+        const std::vector<float> v = random_record(bits, c.m * c.n, 2.0f);
+        const std::vector<float> i = random_record(bits, c.m * c.n, -3e-4f);
+        const Spectra whole = estimate(c.hanning, c.m, c.n, v, i, 0.5f);
+        std::vector<std::vector<double>> sections_v(c.m), sections_i(c.m);
+        for (std::uint32_t s = 0; s < c.m; ++s) {
+            sections_v[s].assign(v.begin() + s * c.n, v.begin() + (s + 1) * c.n);
+            sections_i[s].assign(i.begin() + s * c.n, i.begin() + (s + 1) * c.n);
+        }
+        Estimator estimator(window_of(c.hanning), c.n);
+        for (std::uint32_t s = c.m; s-- > 0;)
+            estimator.transform_section(sections_v[s].data(), sections_i[s].data());
+        for (std::uint32_t s = 0; s < c.m; ++s)
+            estimator.add_transformed(sections_v[s].data(), sections_i[s].data());
+        const Densities apart = estimator.densities(0.5f);
+        EXPECT_EQ(apart.psd_v, whole.v) << "N " << c.n;
+        EXPECT_EQ(apart.psd_i, whole.i) << "N " << c.n;
+    }
+}
+
 TEST(Report, PrintsAZeroCurrentDensityAsInfiniteOrNotANumber) {
     TempDir dir;
     const std::vector<float> v = {0.0f, 1.0f, 0.0f}, i = {0.0f, 0.0f, 0.0f};

@@ -148,42 +148,6 @@ Pass run_pass(const std::string& bytes, std::uint32_t n, std::uint64_t used, std
     return pass;
 }
 
-// A well-formed record of about `lines` sample lines in the forms recorders write (fixed seed),
-// then lines a run must only count: long ones, blank ones, a header, no final line feed.
-std::string seeded_record(std::uint32_t seed, int lines) {
-    std::mt19937 rng(seed);
-    auto pick = [&rng](unsigned n) { return rng() % n; };
-    auto number = [&](int j) -> std::string {
-        char text[64];
-        const double value = std::ldexp(static_cast<double>(rng()) - 2147483648.0, -30);
-        switch (pick(8)) {
-            case 0:
-                std::snprintf(text, sizeof text, "%d", static_cast<int>(pick(2000)) - 1000);
-                break;
-            case 1:
-                std::snprintf(text, sizeof text, "%a", value);
-                break;
-            case 2:
-                std::snprintf(text, sizeof text, "%.25g", value);  // beyond the fast path
-                break;
-            case 3:
-                std::snprintf(text, sizeof text, "%+.3E", value * 1e-9);
-                break;
-            default:
-                std::snprintf(text, sizeof text, j % 2 ? "%.9g" : "%.6e", value);
-        }
-        return text;
-    };
-    std::string file;
-    for (int j = 0; j < lines; ++j) {
-        const char* gap = pick(6) == 0 ? "\t" : pick(5) == 0 ? " \t  " : " ";
-        file += (pick(9) == 0 ? " " : "") + std::to_string(j) + "e-3" + gap + number(j) + gap +
-                number(j) + (pick(7) == 0 ? " " : "") + (pick(4) == 0 ? "\r\n" : "\n");
-    }
-    file += std::string(500, '7') + "\n\nTime Vf Im\n1,5;2\r\n" + std::string(198, ' ');
-    return file;
-}
-
 }  // namespace
 
 TEST(SampleStream, GivesTheWholeRecordReadersReportBitForBitWhereverBlocksEnd) {

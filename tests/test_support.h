@@ -13,9 +13,19 @@
 
 #include "platform/file.h"
 
-// PSD_ASAN: built with AddressSanitizer, whose shadow memory needs more address space than the
-// limits some tests set.
-#if defined(__SANITIZE_ADDRESS__)
+// PSD_TSAN: built with ThreadSanitizer, whose runtime writes a file of its own before main, so a
+// file size limit ends every process at its start.
+#if defined(__SANITIZE_THREAD__)
+#define PSD_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define PSD_TSAN 1
+#endif
+#endif
+
+// PSD_ASAN: built with AddressSanitizer or ThreadSanitizer, whose shadow memory needs more
+// address space than the limits some tests set.
+#if defined(__SANITIZE_ADDRESS__) || defined(PSD_TSAN)
 #define PSD_ASAN 1
 #elif defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -115,6 +125,10 @@ inline std::string too_few_points(const std::string& numbers) {
            "the number of sections in the file config_psd.txt.\n" +
            numbers + "\n" + click;
 }
+
+// A well-formed record of about `lines` sample lines in the forms recorders write (fixed seed),
+// then lines a run must only count: long ones, blank ones, a header, no final line feed.
+std::string seeded_record(std::uint32_t seed, int lines);
 
 // The four-sample run worked by hand (samples.txt, deltat 1, N = 4, M = 1, no window) and its
 // report; the hand calculation is in spectrum_test.cpp.

@@ -60,6 +60,40 @@ void count_lines(LineCount& state, const char* p, const char* end) {
     state.last = last;
 }
 
+LineCountPiece count_piece(const char* p, const char* end) {
+    LineCountPiece piece;
+    piece.length = static_cast<std::uint64_t>(end - p);
+    if (p == end) return piece;
+    piece.last = end[-1];
+    const void* found = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+    if (found == nullptr) {
+        piece.head = piece.length;
+        return piece;
+    }
+    const char* const lf = static_cast<const char*>(found);
+    piece.line_feed = true;
+    piece.head = static_cast<std::uint64_t>(lf - p);
+    if (lf != p) piece.before_feed = lf[-1];
+    count_lines(piece.rest, lf + 1, end);
+    return piece;
+}
+
+void append_piece(LineCount& state, const LineCountPiece& piece) {
+    if (!piece.line_feed) {
+        if (piece.length == 0) return;
+        state.pending += piece.length;
+        state.last = piece.last;
+        return;
+    }
+    // The line in progress ends at the piece's first line feed, as count_lines would end it.
+    std::uint64_t length = state.pending + piece.head;
+    const char before = piece.head != 0 ? piece.before_feed : state.last;
+    if (length > 0 && before == '\r') --length;
+    state.reads += 1 + length / read_limit + piece.rest.reads;
+    state.pending = piece.rest.pending;
+    if (piece.rest.pending != 0) state.last = piece.rest.last;
+}
+
 std::uint64_t final_line_count(const LineCount& state) {
     return state.reads + (state.pending + read_limit - 1) / read_limit;
 }

@@ -6,6 +6,7 @@
 
 #include "format/decimal.h"
 #include "format/text_scan.h"
+#include "internal/sample_pass.h"
 
 namespace psd {
 
@@ -16,16 +17,32 @@ namespace {
 // in place instead.
 constexpr std::size_t carry_room = read_limit + 1;
 
-// The first section buffers: larger sections grow to their length as samples come, so a run
-// bound to fail for lack of samples never asks for memory the file cannot fill.
-constexpr std::uint32_t first_capacity = std::uint32_t{1} << 16;
-
 // Small blocks (the tests' way of putting block ends everywhere) still share a buffer of this
 // size, so the unread text is not moved for every byte read.
 constexpr std::size_t least_buffer = std::size_t{1} << 16;
 
 // The read buffer the last pass of this thread left for the next.
 thread_local std::vector<char> spare_buffer;
+
+}  // namespace
+
+void begin_counting(SampleStream& s) {
+    s.converting = false;
+    s.counted = LineCount{};
+    s.counted.reads = s.lines_done;
+    // A blank line where conversion stops may be the first of blank lines a file ends with.
+    s.tail_blank = s.bad_line.blank && s.bad_line.number == s.lines_done + 1;
+}
+
+void keep_bad_line(SampleStream& s, const char* first, const char* last, LineVerdict kind) {
+    std::size_t length = static_cast<std::size_t>(last - first);
+    s.bad_line.number = s.lines_done + 1;
+    s.bad_line.kind = kind;
+    s.bad_line.blank = kind == LineVerdict::not_sample && is_blank_text(first, last);
+    s.bad_line.start.assign(first, std::min(length, bad_line_shown));
+}
+
+namespace {
 
 // Reads the next block after the unread text, first moving that text to the front of the buffer
 // when the block would not fit behind it. Returns false on a read error.
@@ -47,24 +64,6 @@ bool read_block(SampleStream& s) {
     return true;
 }
 
-// From the start of a line on, the rest of the file is only counted.
-void begin_counting(SampleStream& s) {
-    s.converting = false;
-    s.counted = LineCount{};
-    s.counted.reads = s.lines_done;
-    // A blank line where conversion stops may be the first of blank lines a file ends with.
-    s.tail_blank = s.bad_line.blank && s.bad_line.number == s.lines_done + 1;
-}
-
-// The line [first, last) is the next one and not a sample line, for the reason the rule gave.
-void keep_bad_line(SampleStream& s, const char* first, const char* last, LineVerdict kind) {
-    std::size_t length = static_cast<std::size_t>(last - first);
-    s.bad_line.number = s.lines_done + 1;
-    s.bad_line.kind = kind;
-    s.bad_line.blank = kind == LineVerdict::not_sample && is_blank_text(first, last);
-    s.bad_line.start.assign(first, std::min(length, bad_line_shown));
-}
-
 // Keeps the time stamp of the line [first, last) that completes a section. Only these are
 // converted after line 2, for the readers that follow the record's time; the token is already
 // known to be a whole number.
@@ -75,7 +74,7 @@ void note_section_end(SampleStream& s, const char* first, const char* last) {
 
 // Makes room for at least one more sample in the section buffers.
 bool grow_sections(SampleStream& s) {
-    const std::size_t wanted = s.capacity == 0 ? std::min(s.n, first_capacity)
+    const std::size_t wanted = s.capacity == 0 ? std::min(s.n, first_section_capacity)
                                                : std::min<std::size_t>(s.n, 2 * s.capacity);
     std::unique_ptr<double[]> voltage(new (std::nothrow) double[wanted]);
     std::unique_ptr<double[]> current(new (std::nothrow) double[wanted]);

@@ -7,7 +7,7 @@
 // every outcome is a status and the fields of SampleStream.
 //
 // Use: start_samples, then set_used_lines, then next_section until it returns anything but
-// section_ready.
+// section_ready. A pass shared among threads goes on from start_samples instead (sample_chunks.h).
 #pragma once
 
 #include <cstddef>
@@ -43,6 +43,10 @@ constexpr std::size_t bad_line_shown = 64;
 
 // The most lines a sample file may have: its count is kept in 32 bits, as stored results were.
 constexpr std::uint64_t max_sample_lines = INT32_MAX;
+
+// The samples the first section buffers hold: larger sections grow to their length as samples
+// come, so a run bound to fail for lack of samples never asks for memory the file cannot fill.
+constexpr std::uint32_t first_section_capacity = std::uint32_t{1} << 16;
 
 // The block size a pass reads with.
 constexpr std::size_t stream_block_size = std::size_t{1} << 20;

@@ -4,6 +4,7 @@
 
 #include "format/sample_stream.h"
 #include "platform/file.h"
+#include "run/parallel_pass.h"
 #include "run/plan.h"
 
 namespace psd {
@@ -44,15 +45,23 @@ std::variant<RunConfig, Failure> load_config(const std::string& config_path,
 
 // Reads on to the end of the samples, each section into the estimator as soon as it is read.
 // The estimator's buffers come with the first section, so a file too short for one never asks
-// for them; when they cannot be had, the rest of the file is only counted.
-PassResult run_pass(const RunConfig& config, SampleStream& stream,
-                    std::optional<Estimator>& estimator) {
+// for them; when they cannot be had, the rest of the file is only counted. More threads share the
+// same work out (parallel_pass.h) with the same results; one thread, or threads whose buffers
+// cannot be had, read it here.
+PassResult run_pass(const RunConfig& config, const Plan& plan, SampleStream& stream,
+                    std::optional<Estimator>& estimator, unsigned threads) {
+    const Window window = config.window;
+    const auto n = static_cast<std::uint32_t>(config.nbpoint_section);
+    if (threads > 1) {
+        if (auto pass = run_parallel_pass(stream, plan.used_lines, window, n, threads, estimator))
+            return *pass;
+    }
+    set_used_lines(stream, plan.used_lines);
     PassResult pass;
     while ((pass.status = next_section(stream)) == SampleStatus::section_ready) {
         if (!estimator) {
             try {
-                estimator.emplace(config.window,
-                                  static_cast<std::uint32_t>(config.nbpoint_section));
+                estimator.emplace(window, n);
             } catch (const std::bad_alloc&) {
                 pass.memory_short = true;
                 stop_converting(stream);
@@ -67,16 +76,15 @@ PassResult run_pass(const RunConfig& config, SampleStream& stream,
 
 // The pass over the samples and the checks after it, into the analysis.
 std::optional<Failure> analyse_samples(std::FILE* samples, const std::string& data_file,
-                                       Analysis& analysis) {
+                                       unsigned threads, Analysis& analysis) {
     const RunConfig& config = analysis.config;
     SampleStream stream;
     const std::variant<Plan, Failure> planned = plan_run(config, samples, data_file, stream);
     if (const Failure* f = std::get_if<Failure>(&planned)) return *f;
     const Plan& plan = std::get<Plan>(planned);
-    set_used_lines(stream, plan.used_lines);
 
     std::optional<Estimator> estimator;
-    const PassResult pass = run_pass(config, stream, estimator);
+    const PassResult pass = run_pass(config, plan, stream, estimator, threads);
     const std::variant<std::int64_t, Failure> checked =
         check_run(config, plan, stream, pass, data_file);
     if (const Failure* f = std::get_if<Failure>(&checked)) return *f;
@@ -89,7 +97,8 @@ std::optional<Failure> analyse_samples(std::FILE* samples, const std::string& da
     return std::nullopt;
 }
 
-std::variant<Analysis, Failure> analyse_in(const std::string& folder, const FileSystem& files) {
+std::variant<Analysis, Failure> analyse_in(const std::string& folder, const FileSystem& files,
+                                           unsigned threads) {
     if (!folder.empty() && !files.is_enterable_folder(folder.c_str()))
         return failure(RunFault::folder_not_entered, folder);
     const std::string config_path = path_in(folder, "config_psd.txt");
@@ -115,7 +124,7 @@ std::variant<Analysis, Failure> analyse_in(const std::string& folder, const File
     // A pipe or a device cannot be measured: an endless one would never end the count.
     if (opened != OpenStatus::ok) return failure(RunFault::samples_unreadable, data_file);
 
-    if (auto f = analyse_samples(samples.get(), data_file, analysis)) return *f;
+    if (auto f = analyse_samples(samples.get(), data_file, threads, analysis)) return *f;
     return analysis;
 }
 
@@ -139,19 +148,21 @@ std::optional<Failure> write_analysis(const Analysis& analysis, const FileSystem
 
 }  // namespace
 
-std::variant<Analysis, Failure> analyse_folder(const std::string& folder, const FileSystem& files) {
+std::variant<Analysis, Failure> analyse_folder(const std::string& folder, const FileSystem& files,
+                                               unsigned threads) {
     // The read buffer and the section buffers grow on the heap.
     std::variant<Analysis, Failure> result = failure(RunFault::out_of_memory, "");
     try {
-        result = analyse_in(folder, files);
+        result = analyse_in(folder, files, threads);
     } catch (const std::bad_alloc&) {
     }
     if (Failure* f = std::get_if<Failure>(&result)) f->folder = folder;
     return result;
 }
 
-std::optional<Failure> run_psd(const std::string& folder, const FileSystem& files) {
-    std::variant<Analysis, Failure> analysis = analyse_folder(folder, files);
+std::optional<Failure> run_psd(const std::string& folder, const FileSystem& files,
+                               unsigned threads) {
+    std::variant<Analysis, Failure> analysis = analyse_folder(folder, files, threads);
     if (const Failure* f = std::get_if<Failure>(&analysis)) return *f;
     try {
         return write_analysis(std::get<Analysis>(analysis), files);

@@ -28,12 +28,17 @@ struct Analysis {
 };
 
 // Reads config_psd.txt and the samples in folder (empty: the current folder) of files and
-// estimates the densities, with every check of a run but the report's; writes nothing.
+// estimates the densities on `threads` threads, with every check of a run but the report's;
+// writes nothing. Any number of threads gives the same analysis.
+// REQUIRES: threads >= 1.
 std::variant<Analysis, Failure> analyse_folder(const std::string& folder,
-                                               const FileSystem& files = system_files());
+                                               const FileSystem& files = system_files(),
+                                               unsigned threads = 1);
 
 // The whole run in folder (empty: the current folder): the analysis, then the report. Returns
 // nothing when the report is written.
-std::optional<Failure> run_psd(const std::string& folder, const FileSystem& files = system_files());
+// REQUIRES: threads >= 1.
+std::optional<Failure> run_psd(const std::string& folder, const FileSystem& files = system_files(),
+                               unsigned threads = 1);
 
 }  // namespace psd

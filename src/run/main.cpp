@@ -44,6 +44,8 @@ int main(int argc, char** argv) {
         case psd::Action::run:
             break;
     }
-    if (auto failure = psd::run_psd(arguments.folder)) pause_and_exit(*failure);
+    const unsigned threads = arguments.threads != 0 ? arguments.threads : psd::default_threads();
+    if (auto failure = psd::run_psd(arguments.folder, psd::system_files(), threads))
+        pause_and_exit(*failure);
     return 0;
 }

@@ -46,6 +46,11 @@ Estimator::Estimator(Window window, std::uint32_t n)
       sum_i_(n / 2 + 1, 0.0f) {}
 
 void Estimator::add_section(double* section_v, double* section_i) {
+    transform_section(section_v, section_i);
+    add_transformed(section_v, section_i);
+}
+
+void Estimator::transform_section(double* section_v, double* section_i) const {
     const std::uint32_t n = n_;
     const double n_double = static_cast<double>(n);
     double sum_v = 0.0;
@@ -74,8 +79,11 @@ void Estimator::add_section(double* section_v, double* section_i) {
     // Both records through drealft at once, in lock-step: the same results bit for bit as one
     // drealft call each, with the index and twiddle work done once.
     drealft_pair(section_v, section_i, n);
-    accumulate_section(section_v, n, spectrum_.data(), sum_v_.data());
-    accumulate_section(section_i, n, spectrum_.data(), sum_i_.data());
+}
+
+void Estimator::add_transformed(const double* spectrum_v, const double* spectrum_i) {
+    accumulate_section(spectrum_v, n_, spectrum_.data(), sum_v_.data());
+    accumulate_section(spectrum_i, n_, spectrum_.data(), sum_i_.data());
     ++sections_;
 }
 

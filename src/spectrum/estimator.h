@@ -29,8 +29,17 @@ class Estimator {
     Estimator(Window window, std::uint32_t n);
 
     // Adds one section of each record to the sums: section_v and section_i hold N samples (floats
-    // widened to double) and are overwritten by the work.
+    // widened to double) and are overwritten by the work. The same as transform_section, then
+    // add_transformed.
     void add_section(double* section_v, double* section_i);
+
+    // The work on one section before its sum: mean removal, window and transform, in place. Reads
+    // nothing but the window, so several threads may transform their own sections at once.
+    void transform_section(double* section_v, double* section_i) const;
+
+    // Adds the spectra of one transformed section to the sums. The sums are float additions, so
+    // the order of the sections fixes the report's last digits: sections go in record order.
+    void add_transformed(const double* spectrum_v, const double* spectrum_i);
 
     // The sections added so far.
     std::int64_t sections() const { return sections_; }

@@ -1,0 +1,232 @@
+// The sample pass shared out among threads: line counts of pieces counted apart, and whole passes
+// held against the one-thread pass (the count, the first bad line, the blank tail, the status and
+// the sums bit for bit) wherever chunks end, however the file is read and whatever the number of
+// threads.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "format/line_count.h"
+#include "format/sample_chunks.h"
+#include "format/sample_stream.h"
+#include "reference/two_pass_reader.h"
+#include "run/parallel_pass.h"
+#include "spectrum/estimator.h"
+#include "test_support.h"
+
+using namespace psd;
+
+namespace {
+
+std::string chars(std::size_t n, char c = '1') {
+    return std::string(n, c);
+}
+
+}  // namespace
+
+TEST(LineCount, JoinsPiecesCountedApartIntoTheCountOfTheWhole) {
+    const std::string row = "1 2 3\n";
+    const std::string texts[] = {
+        "0 1 1\n1 2 1\n",
+        "0 1 1\n1 2 1",
+        "\n\n\n",
+        chars(197) + "\n",
+        chars(198) + "\n",
+        chars(198),
+        chars(396) + "\n",
+        chars(397),
+        chars(1000) + "\n" + row,
+        "0 1 1\r\n1 2 1\r\n",
+        chars(197) + "\r\n" + row,
+        chars(196) + "\rx\n" + row,
+        chars(197) + "\r\r\n",
+        row + chars(197) + "\r",
+        chars(200, '\r') + "\n",
+        seeded_record(5, 300),
+    };
+    for (const std::string& text : texts) {
+        LineCount whole;
+        count_lines(whole, text.data(), text.data() + text.size());
+        // The line reader's own count where there are two reads, else the one-block count.
+        File stream = stream_of(text);
+        const reference::Probe probe = reference::probe_samples(stream.get());
+        const std::uint64_t expected = probe.count != 0 ? probe.count : final_line_count(whole);
+        for (std::size_t size : {1, 2, 3, 7, 64, 197, 198, 199, 1000}) {
+            SCOPED_TRACE("text of " + std::to_string(text.size()) + " bytes, pieces of " +
+                         std::to_string(size));
+            std::vector<LineCountPiece> pieces;
+            for (std::size_t at = 0; at < text.size(); at += size) {
+                const std::size_t end = std::min(text.size(), at + size);
+                pieces.push_back(count_piece(text.data() + at, text.data() + end));
+            }
+            LineCount joined;
+            for (const LineCountPiece& piece : pieces)
+                append_piece(joined, piece);
+            EXPECT_EQ(final_line_count(joined), expected);
+        }
+    }
+}
+
+namespace {
+
+// What a pass leaves for a run's checks and its report.
+struct Outcome {
+    SampleStatus status = SampleStatus::ok;
+    std::uint64_t count = 0;
+    BadLine bad_line;
+    std::uint64_t blank_tail = 0;
+    std::int64_t sections = 0;
+    std::vector<std::uint32_t> sums;  // the densities' bits, voltage then current
+};
+
+void keep_results(const SampleStream& s, const std::optional<Estimator>& estimator,
+                  Outcome& outcome) {
+    outcome.count = s.count;
+    outcome.bad_line = s.bad_line;
+    outcome.blank_tail = s.blank_tail;
+    outcome.sections = estimator ? estimator->sections() : 0;
+    if (outcome.sections == 0) return;
+    const Densities d = estimator->densities(s.deltat);
+    for (const std::vector<float>* psd : {&d.psd_v, &d.psd_i})
+        for (float value : *psd)
+            outcome.sums.push_back(bits(value));
+}
+
+// The one-thread pass as the driver runs it, the estimator built with the first section.
+Outcome one_thread(const std::string& bytes, std::uint32_t n, std::uint64_t used,
+                   std::uint64_t max_count) {
+    Outcome outcome;
+    File file = stream_of(bytes);
+    SampleStream s;
+    if ((outcome.status = start_samples(s, file.get(), n, 5, max_count)) != SampleStatus::ok)
+        return outcome;
+    set_used_lines(s, used);
+    std::optional<Estimator> estimator;
+    while ((outcome.status = next_section(s)) == SampleStatus::section_ready) {
+        if (!estimator) estimator.emplace(Window::hann, n);
+        estimator->add_section(s.section_v, s.section_i);
+    }
+    keep_results(s, estimator, outcome);
+    return outcome;
+}
+
+// The same pass shared out among threads.
+Outcome threaded(const std::string& bytes, std::uint32_t n, std::uint64_t used,
+                 std::uint64_t max_count, unsigned threads, const PassLayout& layout) {
+    Outcome outcome;
+    File file = stream_of(bytes);
+    SampleStream s;
+    if ((outcome.status = start_samples(s, file.get(), n, 5, max_count)) != SampleStatus::ok)
+        return outcome;
+    std::optional<Estimator> estimator;
+    const std::optional<PassResult> pass =
+        run_parallel_pass(s, used, Window::hann, n, threads, estimator, layout);
+    if (!pass) return outcome;
+    EXPECT_FALSE(pass->memory_short);
+    EXPECT_EQ(pass->sections, estimator ? estimator->sections() : 0);
+    outcome.status = pass->status;
+    keep_results(s, estimator, outcome);
+    return outcome;
+}
+
+void expect_same(const Outcome& got, const Outcome& expected) {
+    EXPECT_EQ(got.status, expected.status);
+    // Past the limit the count is only where the pass stopped counting, wherever blocks end.
+    if (expected.status != SampleStatus::too_many_lines) {
+        EXPECT_EQ(got.count, expected.count);
+    }
+    EXPECT_EQ(got.bad_line.number, expected.bad_line.number);
+    EXPECT_EQ(got.bad_line.kind, expected.bad_line.kind);
+    EXPECT_EQ(got.bad_line.blank, expected.bad_line.blank);
+    EXPECT_EQ(got.bad_line.start, expected.bad_line.start);
+    EXPECT_EQ(got.blank_tail, expected.blank_tail);
+    EXPECT_EQ(got.sections, expected.sections);
+    EXPECT_EQ(got.sums, expected.sums);
+}
+
+// A pass of every file, with every layout and number of threads, against the one-thread pass.
+struct PassCase {
+    std::string file;
+    std::uint32_t n;
+    std::uint64_t used;
+    std::uint64_t max_count = max_sample_lines;
+};
+
+void expect_one_thread_results(const PassCase& c, std::initializer_list<std::size_t> chunk_sizes,
+                               std::initializer_list<unsigned> thread_counts) {
+    const Outcome expected = one_thread(c.file, c.n, c.used, c.max_count);
+    for (std::size_t chunk_size : chunk_sizes) {
+        for (bool positional : {true, false}) {
+            for (unsigned threads : thread_counts) {
+                SCOPED_TRACE("chunks of " + std::to_string(chunk_size) +
+                             (positional ? " read by offset, " : " read in order, ") +
+                             std::to_string(threads) + " threads");
+                expect_same(threaded(c.file, c.n, c.used, c.max_count, threads,
+                                     PassLayout{chunk_size, positional}),
+                            expected);
+            }
+        }
+    }
+}
+
+}  // namespace
+
+TEST(ParallelPass, GivesTheOneThreadResultsBitForBitForAnyThreadsAndChunkEnds) {
+    // Section counts that no thread count divides; nb_section 0, a few sections, only a count.
+    const std::string long_record = seeded_record(11, 5000);
+    const std::string short_record = seeded_record(12, 700);
+    const PassCase cases[] = {
+        {long_record, 64, 13 * 64}, {long_record, 64, UINT64_MAX},
+        {long_record, 8, 0},        {long_record, 1024, UINT64_MAX},
+        {short_record, 2, 349 * 2}, {short_record, 4, UINT64_MAX},
+    };
+    for (const PassCase& c : cases) {
+        SCOPED_TRACE("n " + std::to_string(c.n) + ", used " + std::to_string(c.used));
+        expect_one_thread_results(c, {7, 199, 4096, chunk_bytes}, {1, 2, 3, 4, 8});
+    }
+}
+
+TEST(ParallelPass, MeetsTheFirstBadLineWhereverChunksEndAndWhicheverThreadReadsIt) {
+    std::string good;
+    for (int j = 0; j < 40; ++j)
+        good +=
+            std::to_string(j) + " " + std::to_string(j % 7) + ".5 -" + std::to_string(j) + "e-3\n";
+    auto with = [&good](int line, const std::string& text) {
+        std::size_t at = 0;
+        for (int j = 1; j < line; ++j)
+            at = good.find('\n', at) + 1;
+        return good.substr(0, at) + text + good.substr(at);
+    };
+    const std::string crlf = "0 1 1\r\n1 2 1\r\n2 3 1\r\n3 4 3\r\n4 1 1\r\n";
+    const PassCase cases[] = {
+        {with(9, "8 1,5 1\n"), 4, UINT64_MAX},  // a bad line after two sections
+        {with(9, "8 1,5 1\n"), 4, 8},           // ... beyond the used lines
+        {with(9, "8 1,5 1\n"), 4, 12},          // ... the last used line
+        {with(17, chars(250) + "\n"), 8, 24},   // too long, its line feed in a later chunk
+        {with(17, chars(198) + "\n"), 8, UINT64_MAX},
+        {with(17, "16 nan 1\n"), 8, UINT64_MAX},  // a dropout
+        {with(30, "\n"), 4, UINT64_MAX},          // a blank line, then samples
+        {good + "\n \n\t\r\n\n", 4, UINT64_MAX},  // blank lines that end the export
+        {good + "\n \nx\n", 4, UINT64_MAX},       // ... but for a last word
+        {good + "\n" + chars(500, ' ') + "\n", 8, UINT64_MAX},
+        {good + "40 1 1", 4, UINT64_MAX},  // no final line feed
+        {good + "40 1 1\r", 4, UINT64_MAX},
+        {good + chars(300), 4, UINT64_MAX},  // a long last line without one
+        {good + chars(300), 4, 0},           // only counted
+        {"\xEF\xBB\xBF" + crlf + crlf, 2, UINT64_MAX},
+        {good, 4, UINT64_MAX, 39},  // more lines than the pass may count
+        {good, 4, 8, 39},
+        {good, 4, 0, 39},
+        {good + chars(800) + "\n", 4, 0, 41},
+        {good + chars(800) + "\n", 4, 0, 44},
+    };
+    for (const PassCase& c : cases) {
+        SCOPED_TRACE('"' + c.file.substr(c.file.size() - std::min<std::size_t>(c.file.size(), 30)) +
+                     "\", n " + std::to_string(c.n) + ", used " + std::to_string(c.used));
+        expect_one_thread_results(c, {1, 2, 3, 5, 64, 200}, {2, 3, 8});
+    }
+}
