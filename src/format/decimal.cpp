@@ -199,6 +199,13 @@ const char* read_exponent(const char* p, const char* last, std::ptrdiff_t* expon
     const bool negative = (Terminated || q != last) && *q == '-';
     if ((Terminated || q != last) && (*q == '-' || *q == '+')) ++q;
     if (!((Terminated || q != last) && is_digit(*q))) return p;
+    // Recorders write two exponent digits ("e-03"): taken together, without the loop's branches.
+    // Terminated text has readable bytes up to its padding, so the third is safe to look at.
+    if (Terminated && is_digit(q[1]) && !is_digit(q[2])) {
+        const std::ptrdiff_t two = (q[0] - '0') * 10 + (q[1] - '0');
+        *exponent += negative ? -two : two;
+        return q + 2;
+    }
     // Any number of exponent digits may follow: the value saturates far outside the range of
     // doubles, so "1e0000000000000000005" still reads as 1e5 and nothing overflows.
     std::ptrdiff_t written = 0;
