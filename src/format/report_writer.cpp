@@ -86,7 +86,8 @@ float nyquist_frequency(float deltat) {
 // The Nyquist frequency is kept as a float, as earlier reports were made; the bin spacing is then
 // formed from it before multiplying by the bin number.
 double bin_width(float deltat, std::int32_t n) {
-    return static_cast<double>(nyquist_frequency(deltat)) / static_cast<double>(n / 2);
+    // N is even: half of it is exact in double, as the whole number it was in the older code.
+    return static_cast<double>(nyquist_frequency(deltat)) / (static_cast<double>(n) / 2);
 }
 
 double noise_impedance(float psd_v, float psd_i) {
