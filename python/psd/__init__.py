@@ -143,7 +143,8 @@ def run(folder, write=False, *, threads=None):
     if threads is None:
         threads = 0
     elif not 1 <= threads <= _psd.max_threads:
-        raise ValueError("threads must be from 1 to {}".format(_psd.max_threads))
+        raise ValueError(
+            "threads must be from 1 to {}".format(_psd.max_threads))
     return Spectrum(_psd.run(os.fspath(folder), bool(write), threads))
 
 
@@ -230,5 +231,6 @@ def _summary_words(options):
             if value:
                 words.append(_FLAGS[name])
         else:
-            raise TypeError("summary() got an unexpected option '{}'".format(name))
+            raise TypeError(
+                "summary() got an unexpected option '{}'".format(name))
     return words

@@ -72,7 +72,8 @@ def test_run_failures_are_the_programs(tmp_path, name):
 ])
 def test_spectrum_refusals_are_the_programs(tmp_path, name, n, nb_section, hanning, deltat):
     # The program's words, the file's name replaced by the arrays'.
-    expected = message_in(tmp_path / "run", RUN_FAILURES[name]).replace("samples.txt", "the record")
+    expected = message_in(tmp_path / "run", RUN_FAILURES[name])
+    expected = expected.replace("samples.txt", "the record")
     v = np.ones(2048 if name != "unusable_interval" else 1024, np.float32)
     with pytest.raises(psd.Error) as raised:
         psd.spectrum(v, v, deltat, n, nb_section, hanning)
