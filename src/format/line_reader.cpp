@@ -21,6 +21,16 @@ OpenStatus LineReader::open(const char* path, std::size_t max_line) {
     return OpenStatus::ok;
 }
 
+void LineReader::open_text(std::string_view text, std::size_t max_line) {
+    // The whole text is the one block there is: the reader never asks the file for more.
+    buffer_.assign(text.begin(), text.end());
+    buffer_.push_back('\0');  // an empty text still has a buffer to search
+    begin_ = 0;
+    end_ = text.size();
+    max_line_ = max_line;
+    at_eof_ = true;
+}
+
 LineStatus LineReader::next(std::string_view* line, bool* had_line_end) {
     for (;;) {
         char* first = buffer_.data() + begin_;

@@ -36,9 +36,21 @@ ReportWriteStatus write_report(const char* path, const ReportHeader& header, flo
                                const float* psd_v, const float* psd_i,
                                const FileSystem& files = system_files());
 
+// The report's text as write_report would store it on Linux (line feeds alone), for a program
+// that keeps the report in memory. REQUIRES: as write_report.
+std::string report_text(const ReportHeader& header, float deltat, const float* psd_v,
+                        const float* psd_i);
+
 // The Nyquist frequency the report's frequencies come from: 1 / (2 deltat), kept as a float as
 // every report has kept it; bin k lies at k times it divided by N/2.
 float nyquist_frequency(float deltat);
+
+// The spacing of the report's bins, the double the frequencies are formed from: bin k lies at
+// k times it. REQUIRES: n a power of two, at least 2.
+double bin_width(float deltat, std::int32_t n);
+
+// A bin's Zn as the report prints it: sqrt(PSD_v / PSD_i) in double (inf where PSD_i is 0).
+double noise_impedance(float psd_v, float psd_i);
 
 // A report read back. Bins k = 1 .. N/2 at index k - 1: frequency in Hz (for time stamps in
 // seconds), the densities in V^2/Hz and A^2/Hz, Zn in ohms.
@@ -53,6 +65,10 @@ enum class ReportReadStatus { ok, unreadable, not_a_report, truncated };
 // follow "is not a psd report: " or "is truncated: " (unreadable: the system's reason).
 // REQUIRES: report and reason not null.
 ReportReadStatus read_report(const char* path, ReportData* report, std::string* reason);
+
+// Reads a report held in memory, text as a report file holds it, as read_report reads a file.
+// REQUIRES: report and reason not null.
+ReportReadStatus read_report_text(const std::string& text, ReportData* report, std::string* reason);
 
 // The sampling interval the report was computed with, from its Nyquist frequency (the last bin):
 // in the time stamps' unit, to the report's 7 significant digits.

@@ -230,6 +230,15 @@ ReportReadStatus read_report(const char* path, ReportData* report, std::string* 
     return parse_lines(reader, parse);
 }
 
+ReportReadStatus read_report_text(const std::string& text, ReportData* report,
+                                  std::string* reason) {
+    *report = ReportData{};
+    LineReader reader;
+    reader.open_text(text, max_report_line);
+    Parse parse{report, reason};
+    return parse_lines(reader, parse);
+}
+
 double report_deltat(const ReportData& report) {
     return 1.0 / (2.0 * report.frequency.back());
 }

@@ -56,17 +56,12 @@ bool write_content(FileSink& sink, const void* content) {
     static const char titles[] = "    frequency        PSD_v           PSD_i            Zn\n";
     if (!append_text(sink, titles, sizeof titles - 1)) return false;
 
-    // The Nyquist frequency is kept as a float, as earlier reports were made; the bin spacing is
-    // then formed from it before multiplying by the bin number.
-    const float f_nyquist = nyquist_frequency(report.deltat);
     const std::int32_t half = report.header.nbpoint_section / 2;
-    const double bin_width = static_cast<double>(f_nyquist) / static_cast<double>(half);
-
+    const double width = bin_width(report.deltat, report.header.nbpoint_section);
     for (std::int32_t k = 1; k <= half; ++k) {
-        const double psd_v_k = static_cast<double>(report.psd_v[k]);
-        const double psd_i_k = static_cast<double>(report.psd_i[k]);
-        const double fields[4] = {static_cast<double>(k) * bin_width, psd_v_k, psd_i_k,
-                                  std::sqrt(psd_v_k / psd_i_k)};
+        const float psd_v_k = report.psd_v[k], psd_i_k = report.psd_i[k];
+        const double fields[4] = {static_cast<double>(k) * width, static_cast<double>(psd_v_k),
+                                  static_cast<double>(psd_i_k), noise_impedance(psd_v_k, psd_i_k)};
         // Four fields of at most 14 characters (a double's widest "%e" text, such as
         // -1.797693e+308, is 14 characters), three tabs and a line feed.
         char line[80];
@@ -86,6 +81,25 @@ bool write_content(FileSink& sink, const void* content) {
 
 float nyquist_frequency(float deltat) {
     return static_cast<float>(1.0 / (static_cast<double>(deltat) + deltat));
+}
+
+// The Nyquist frequency is kept as a float, as earlier reports were made; the bin spacing is then
+// formed from it before multiplying by the bin number.
+double bin_width(float deltat, std::int32_t n) {
+    // N is even: half of it is exact in double, as the whole number it was in the older code.
+    return static_cast<double>(nyquist_frequency(deltat)) / (static_cast<double>(n) / 2);
+}
+
+double noise_impedance(float psd_v, float psd_i) {
+    return std::sqrt(static_cast<double>(psd_v) / static_cast<double>(psd_i));
+}
+
+std::string report_text(const ReportHeader& header, float deltat, const float* psd_v,
+                        const float* psd_i) {
+    const ReportContent report{header, deltat, psd_v, psd_i};
+    std::string text;
+    write_content_to_text(write_content, &report, &text);
+    return text;
 }
 
 ReportWriteStatus write_report(const char* path, const ReportHeader& header, float deltat,

@@ -22,7 +22,7 @@ std::string sample_problem_text(SampleStatus status, const BadLine& bad_line,
 std::string bad_line_text(const BadLine& bad, const std::string& data_file);
 
 // At most a console line's width of text (60 characters), control characters written as \t, \r
-// or \xNN so that the console shows what is really there; *cut says whether start was longer.
+// or \xNN so that the console shows what is really there; *cut says whether text was longer.
 std::string visible_text(const std::string& text, bool* cut);
 
 // The file could not be read: a folder, a device, a read error.

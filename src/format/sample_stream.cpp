@@ -64,12 +64,20 @@ bool read_block(SampleStream& s) {
     return true;
 }
 
-// Keeps the time stamp of the line [first, last) that completes a section. Only these are
-// converted after line 2, for the readers that follow the record's time; the token is already
-// known to be a whole number.
-void note_section_end(SampleStream& s, const char* first, const char* last) {
+// The time stamp of the sample line [first, last), whose first token is already known to be a
+// whole number: the fast path checks it without converting it.
+double time_stamp(const char* first, const char* last) {
     const char* const token = skip_space(first, last);
-    convert_token(token, find_space(token, last), &s.last_time);
+    double time = 0;
+    convert_token(token, find_space(token, last), &time);
+    return time;
+}
+
+// Keeps the time stamp of the line [first, last) that completes a section. Only these are
+// converted after line 2 (unless every time stamp is kept), for the readers that follow the
+// record's time.
+void note_section_end(SampleStream& s, const char* first, const char* last) {
+    s.last_time = time_stamp(first, last);
 }
 
 // Makes room for at least one more sample in the section buffers.
@@ -78,14 +86,18 @@ bool grow_sections(SampleStream& s) {
                                                : std::min<std::size_t>(s.n, 2 * s.capacity);
     std::unique_ptr<double[]> voltage(new (std::nothrow) double[wanted]);
     std::unique_ptr<double[]> current(new (std::nothrow) double[wanted]);
-    if (!voltage || !current) return false;
+    std::unique_ptr<double[]> times(s.keep_times ? new (std::nothrow) double[wanted] : nullptr);
+    if (!voltage || !current || (s.keep_times && !times)) return false;
     std::copy(s.voltage.get(), s.voltage.get() + s.filled, voltage.get());
     std::copy(s.current.get(), s.current.get() + s.filled, current.get());
+    if (s.keep_times) std::copy(s.times.get(), s.times.get() + s.filled, times.get());
     s.voltage = std::move(voltage);
     s.current = std::move(current);
+    s.times = std::move(times);
     s.capacity = wanted;
     s.section_v = s.voltage.get();
     s.section_i = s.current.get();
+    s.section_t = s.times.get();
     return true;
 }
 
@@ -93,6 +105,7 @@ bool grow_sections(SampleStream& s) {
 void store(SampleStream& s, const SampleValues& values) {
     s.voltage[s.filled] = static_cast<double>(values.voltage);
     s.current[s.filled] = static_cast<double>(values.current);
+    if (s.keep_times) s.times[s.filled] = values.time;
     ++s.filled;
 }
 
@@ -172,6 +185,7 @@ Converted convert_lines(SampleStream& s, std::size_t lines_end) {
         const char* const first = buffer + s.pos;
         SampleValues values;
         const char* last = read_plain_sample_line(first, &values);
+        if (last != nullptr && s.keep_times) values.time = time_stamp(first, last);
         if (last == nullptr) {
             last = static_cast<const char*>(std::memchr(first, '\n', lines_end - s.pos));
             const LineVerdict verdict = read_sample_line(first, last, true, &values);
@@ -262,6 +276,10 @@ SampleStatus start_samples(SampleStream& s, std::FILE* file, std::uint32_t n,
     s.deltat = static_cast<float>(s.first_two[1].time - s.first_two[0].time);
     s.first_time = s.first_two[0].time;
     return SampleStatus::ok;
+}
+
+void keep_time_stamps(SampleStream& s) {
+    s.keep_times = true;
 }
 
 void set_used_lines(SampleStream& s, std::uint64_t lines) {

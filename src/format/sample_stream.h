@@ -83,7 +83,8 @@ struct SampleStream {
     bool out_of_memory = false;   // a section buffer could not be allocated: conversion stopped
     double* section_v = nullptr;  // the section handed over by section_ready (N values each)
     double* section_i = nullptr;
-    double last_time = 0;  // the time stamp of the section's last line
+    double* section_t = nullptr;  // with keep_time_stamps: the section's time stamps
+    double last_time = 0;         // the time stamp of the section's last line
     // ----
     std::FILE* file = nullptr;
     std::size_t block_size = 0;
@@ -93,6 +94,7 @@ struct SampleStream {
     std::size_t len = 0;  // end of the text in the buffer
     bool at_end = false;  // the file has no more text
     bool converting = true;
+    bool keep_times = false;       // section_t is kept (keep_time_stamps)
     bool tail_blank = false;       // all counted since bad_line has been white space
     std::uint64_t lines_done = 0;  // sample lines checked so far, each one read
     std::uint64_t used_lines = 0;  // lines to convert into sections
@@ -100,7 +102,7 @@ struct SampleStream {
     std::uint32_t n = 0;
     std::uint32_t filled = 0;  // samples of the section in progress
     std::size_t capacity = 0;  // of the section buffers
-    std::unique_ptr<double[]> voltage, current;
+    std::unique_ptr<double[]> voltage, current, times;
     SampleValues first_two[2] = {};
 };
 
@@ -116,6 +118,11 @@ SampleStatus start_samples(SampleStream& s, std::FILE* file, std::uint32_t n,
 // already in): 0 for none, UINT64_MAX for all; beyond them lines are only counted.
 // REQUIRES: start_samples returned ok; n a power of two, at least 2, unless lines is 0.
 void set_used_lines(SampleStream& s, std::uint64_t lines);
+
+// Keeps every converted line's time stamp in section_t beside section_v and section_i, for a
+// reader of the whole time axis; a run needs only the first two and the sections' last.
+// REQUIRES: start_samples returned ok; set_used_lines not called yet.
+void keep_time_stamps(SampleStream& s);
 
 // Reads on to the next whole section (section_ready) or to the end of the file (ok, count
 // final); read_error or too_many_lines end the pass. A used line that is not a sample line ends

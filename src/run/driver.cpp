@@ -1,6 +1,10 @@
 #include "run/driver.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <new>
+#include <vector>
 
 #include "format/sample_stream.h"
 #include "platform/file.h"
@@ -74,6 +78,22 @@ PassResult run_pass(const RunConfig& config, const Plan& plan, SampleStream& str
     return pass;
 }
 
+// The checks after the pass, then the densities into the analysis. name is the samples' name, in
+// the messages and the parameter line.
+std::optional<Failure> finish_analysis(const Plan& plan, const SampleStream& stream,
+                                       const PassResult& pass,
+                                       const std::optional<Estimator>& estimator,
+                                       const std::string& name, Analysis& analysis) {
+    const RunConfig& config = analysis.config;
+    const std::variant<std::int64_t, Failure> checked = check_run(config, plan, stream, pass, name);
+    if (const Failure* f = std::get_if<Failure>(&checked)) return *f;
+    const std::int64_t m = std::get<std::int64_t>(checked);
+    analysis.deltat = stream.deltat;
+    analysis.header = {name, config.hanning, static_cast<std::int32_t>(m), config.nbpoint_section};
+    analysis.densities = estimator->densities(stream.deltat);
+    return std::nullopt;
+}
+
 // The pass over the samples and the checks after it, into the analysis.
 std::optional<Failure> analyse_samples(std::FILE* samples, const std::string& data_file,
                                        unsigned threads, Analysis& analysis) {
@@ -85,16 +105,69 @@ std::optional<Failure> analyse_samples(std::FILE* samples, const std::string& da
 
     std::optional<Estimator> estimator;
     const PassResult pass = run_pass(config, plan, stream, estimator, threads);
-    const std::variant<std::int64_t, Failure> checked =
-        check_run(config, plan, stream, pass, data_file);
-    if (const Failure* f = std::get_if<Failure>(&checked)) return *f;
+    return finish_analysis(plan, stream, pass, estimator, data_file, analysis);
+}
 
-    const std::int64_t m = std::get<std::int64_t>(checked);
-    analysis.deltat = stream.deltat;
-    analysis.header = {data_file, config.hanning, static_cast<std::int32_t>(m),
-                       config.nbpoint_section};
-    analysis.densities = estimator->densities(stream.deltat);
-    return std::nullopt;
+// Sample k of the arrays as a sample line gives it: voltage and current rounded to float.
+SampleValues sample_at(const SampleArrays& a, std::int64_t k) {
+    if (!a.doubles)
+        return {0, static_cast<const float*>(a.voltage)[k],
+                static_cast<const float*>(a.current)[k]};
+    return {0, static_cast<float>(static_cast<const double*>(a.voltage)[k]),
+            static_cast<float>(static_cast<const double*>(a.current)[k])};
+}
+
+// What a sample that is no finite float shows as its bad line: its values as given.
+BadLine bad_sample(const SampleArrays& a, std::int64_t k) {
+    const auto given = [&](const void* values) {
+        return a.doubles ? static_cast<const double*>(values)[k]
+                         : static_cast<double>(static_cast<const float*>(values)[k]);
+    };
+    char text[64];
+    std::snprintf(text, sizeof text, "%.9g %.9g", given(a.voltage), given(a.current));
+    BadLine bad;
+    bad.number = static_cast<std::uint64_t>(k) + 1;
+    bad.kind = LineVerdict::not_finite;
+    bad.start = text;
+    return bad;
+}
+
+// The sections the plan uses, filled from the arrays and added to the estimator one by one, as a
+// pass over a file adds them: a sample that is no finite float ends the conversion as a bad line
+// does, and buffers that cannot be had stop it as memory short.
+PassResult pass_over_arrays(const RunConfig& config, const Plan& plan, const SampleArrays& a,
+                            SampleStream& stream, std::optional<Estimator>& estimator) {
+    PassResult pass;
+    const std::int64_t n = config.nbpoint_section;
+    const std::int64_t used = plan.used_lines == UINT64_MAX
+                                  ? a.count
+                                  : std::min(a.count, static_cast<std::int64_t>(plan.used_lines));
+    std::vector<double> v, i;
+    for (std::int64_t first = 0; first + n <= used && !pass.memory_short; first += n) {
+        try {
+            if (!estimator) {
+                v.resize(static_cast<std::size_t>(n));
+                i.resize(static_cast<std::size_t>(n));
+                estimator.emplace(config.window, static_cast<std::uint32_t>(n));
+            }
+        } catch (const std::bad_alloc&) {
+            pass.memory_short = true;
+            continue;
+        }
+        for (std::int64_t k = 0; k < n; ++k) {
+            const SampleValues sample = sample_at(a, first + k);
+            if (!std::isfinite(sample.voltage) || !std::isfinite(sample.current)) {
+                stream.bad_line = bad_sample(a, first + k);
+                pass.sections = estimator->sections();
+                return pass;
+            }
+            v[static_cast<std::size_t>(k)] = static_cast<double>(sample.voltage);
+            i[static_cast<std::size_t>(k)] = static_cast<double>(sample.current);
+        }
+        estimator->add_section(v.data(), i.data());
+    }
+    pass.sections = estimator ? estimator->sections() : 0;
+    return pass;
 }
 
 std::variant<Analysis, Failure> analyse_in(const std::string& folder, const FileSystem& files,
@@ -128,6 +201,8 @@ std::variant<Analysis, Failure> analyse_in(const std::string& folder, const File
     return analysis;
 }
 
+}  // namespace
+
 std::optional<Failure> write_analysis(const Analysis& analysis, const FileSystem& files) {
     const std::string output_file = name_of(analysis.config.output_file);
     switch (write_report(analysis.report_path.c_str(), analysis.header, analysis.deltat,
@@ -146,7 +221,24 @@ std::optional<Failure> write_analysis(const Analysis& analysis, const FileSystem
     return std::nullopt;
 }
 
-}  // namespace
+std::variant<Analysis, Failure> analyse_arrays(const RunConfig& config, const SampleArrays& samples,
+                                               float deltat, const std::string& name) {
+    try {
+        const Plan plan = plan_for(config, deltat);
+        SampleStream stream;
+        stream.count = static_cast<std::uint64_t>(samples.count);
+        stream.deltat = deltat;
+        std::optional<Estimator> estimator;
+        const PassResult pass = pass_over_arrays(config, plan, samples, stream, estimator);
+        Analysis analysis;
+        analysis.config = config;
+        if (auto f = finish_analysis(plan, stream, pass, estimator, name, analysis)) return *f;
+        analysis.header.data_file = config.data_file;
+        return analysis;
+    } catch (const std::bad_alloc&) {
+        return failure(RunFault::out_of_memory, "");
+    }
+}
 
 std::variant<Analysis, Failure> analyse_folder(const std::string& folder, const FileSystem& files,
                                                unsigned threads) {

@@ -5,6 +5,7 @@
 // text on the console and ends the process.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <variant>
@@ -34,6 +35,29 @@ struct Analysis {
 std::variant<Analysis, Failure> analyse_folder(const std::string& folder,
                                                const FileSystem& files = system_files(),
                                                unsigned threads = 1);
+
+// Voltage and current of count samples held in memory: floats, or doubles that are rounded to
+// float as a sample line's values are.
+struct SampleArrays {
+    const void* voltage = nullptr;
+    const void* current = nullptr;
+    bool doubles = false;
+    std::int64_t count = 0;
+};
+
+// The analysis of samples in memory, as analyse_folder makes it of a file that holds them at the
+// interval deltat under config's window and sections: the checks of a run that apply, in its
+// order (a sample whose voltage or current is no finite float is a bad used line, numbered from
+// 1), and the same estimator, on one thread. name stands for the file in messages; the parameter
+// line names config.data_file; report_path is left empty.
+// REQUIRES: samples' arrays hold count values each.
+std::variant<Analysis, Failure> analyse_arrays(const RunConfig& config, const SampleArrays& samples,
+                                               float deltat, const std::string& name);
+
+// Writes the analysis's report to analysis.report_path as run_psd does once the analysis has
+// succeeded: the same bytes, the same replacement rules. Returns nothing when it is written.
+std::optional<Failure> write_analysis(const Analysis& analysis,
+                                      const FileSystem& files = system_files());
 
 // The whole run in folder (empty: the current folder): the analysis, then the report. Returns
 // nothing when the report is written.

@@ -55,25 +55,28 @@ std::optional<Failure> sample_failure(SampleStatus status, const SampleStream& s
 
 }  // namespace
 
-std::variant<Plan, Failure> plan_run(const RunConfig& config, std::FILE* samples,
-                                     const std::string& data_file, SampleStream& stream) {
+Plan plan_for(const RunConfig& config, float deltat) {
     Plan plan;
     const std::int32_t n = config.nbpoint_section;
     plan.power_of_two = is_power_of_two(n);
-    // A section length that can never be analysed still groups lines 1 and 2 by two.
-    const std::uint32_t grouping = plan.power_of_two ? static_cast<std::uint32_t>(n) : 2;
-    if (auto bad = sample_failure(start_samples(stream, samples, grouping), stream, data_file))
-        return *bad;
-
-    // The checks that do not need the count are known now: a run that will fail them only
-    // counts the lines.
     const bool analyse = plan.power_of_two && config.nb_section >= 0 && !hann_of_two(config) &&
-                         interval_ok(stream.deltat) && interval_usable(config, stream.deltat);
+                         interval_ok(deltat) && interval_usable(config, deltat);
     const std::int64_t asked = std::int64_t{config.nb_section} * n;
     plan.used_lines = !analyse                 ? 0
                       : config.nb_section == 0 ? UINT64_MAX
                                                : static_cast<std::uint64_t>(asked);
     return plan;
+}
+
+std::variant<Plan, Failure> plan_run(const RunConfig& config, std::FILE* samples,
+                                     const std::string& data_file, SampleStream& stream) {
+    const std::int32_t n = config.nbpoint_section;
+    // A section length that can never be analysed still groups lines 1 and 2 by two.
+    const std::uint32_t grouping = is_power_of_two(n) ? static_cast<std::uint32_t>(n) : 2;
+    if (auto bad = sample_failure(start_samples(stream, samples, grouping), stream, data_file))
+        return *bad;
+    // The checks that do not need the count are known now.
+    return plan_for(config, stream.deltat);
 }
 
 std::variant<std::int64_t, Failure> check_run(const RunConfig& config, const Plan& plan,

@@ -25,6 +25,10 @@ struct Plan {
     std::uint64_t used_lines = 0;  // lines converted into sections: 0 none, UINT64_MAX all
 };
 
+// The plan of a run whose lines 1 and 2 gave the interval deltat: the checks that need no count
+// are known, and a run bound to fail one only counts the lines.
+Plan plan_for(const RunConfig& config, float deltat);
+
 // Starts the pass over samples (lines 1 and 2) and plans the rest of it, or says why the file
 // cannot be used. data_file is the name as configured, for the messages.
 // REQUIRES: samples open for binary reading at its start.

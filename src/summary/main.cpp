@@ -3,18 +3,15 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "format/decimal.h"
-#include "summary/quantiles.h"
 #include "summary/summary.h"
+#include "summary/summary_options.h"
 #include "summary/summary_text.h"
-#include "summary/text_format.h"
 
 // psd-summary --version prints the project's version, as psd --version does.
 #ifndef PSD_VERSION
@@ -95,102 +92,28 @@ int usage_error(const std::string& what) {
     return 2;
 }
 
-bool parse_number(const std::string& text, double* value) {
-    return !text.empty() && convert_token(text.data(), text.data() + text.size(), value) &&
-           !std::isnan(*value);
-}
-
-// "FMIN:FMAX" with either end optional: an empty FMIN is 0 and an empty FMAX is unbounded.
-bool parse_band(const std::string& text, double* low, double* high) {
-    const std::size_t colon = text.find(':');
-    if (colon == std::string::npos) return false;
-    const std::string first = text.substr(0, colon), second = text.substr(colon + 1);
-    *low = 0;
-    *high = HUGE_VAL;
-    if (!first.empty() && !parse_number(first, low)) return false;
-    if (!second.empty() && !parse_number(second, high)) return false;
-    return *low >= 0 && *low < *high;
-}
-
-// --detrend, --area or --stern-geary. Returns -1 when the value is good, else the exit status.
-int take_electrode_value(const std::string& option, const std::string& value, SummaryOptions* o) {
-    if (option == "--detrend") {
-        const Detrend kinds[] = {Detrend::mean, Detrend::linear, Detrend::quadratic};
-        for (Detrend kind : kinds)
-            if (value == detrend_word(kind)) {
-                o->detrend = kind;
-                return -1;
-            }
-        return usage_error("--detrend wants none, linear or quadratic, not '" + value + "'");
-    }
-    double number = 0;
-    const bool good = parse_number(value, &number) && number > 0 && std::isfinite(number);
-    if (option == "--area") {
-        o->area = number;
-        return good ? -1
-                    : usage_error(
-                          "--area wants the electrode's area in cm^2, a number above 0, "
-                          "not '" +
-                          value + "'");
-    }
-    o->stern_geary = number;
-    return good ? -1
-                : usage_error(
-                      "--stern-geary wants the Stern-Geary coefficient B in volts, a "
-                      "number above 0 (0.026 for 26 mV), not '" +
-                      value + "'");
-}
-
 // One of the options that take a value. Returns -1 when it is good, else the exit status.
 int take_value(const std::string& option, const std::string& value, Arguments* args) {
-    SummaryOptions* o = &args->options;
     if (option == "--spectrum" || option == "--sections") {
         (option == "--spectrum" ? args->spectrum : args->sections) = value;
         return value.empty() ? usage_error(option + " needs a file name") : -1;
     }
-    if (option == "--detrend" || option == "--area" || option == "--stern-geary")
-        return take_electrode_value(option, value, o);
-    const bool band = option == "--band";
-    if (band || option == "--slope-band") {
-        const bool good =
-            band ? (o->has_band = parse_band(value, &o->band_low, &o->band_high))
-                 : (o->has_slope_band = parse_band(value, &o->slope_low, &o->slope_high));
-        if (!good)
-            return usage_error(option + " wants FMIN:FMAX in Hz, 0 <= FMIN < FMAX, not '" + value +
-                               "'");
-    } else if (option == "--level") {
-        double level = 0;
-        if (!parse_number(value, &level) || !(level > 0 && level < 1))
-            return usage_error(
-                "--level wants a probability between 0 and 1 (0.95 for 95 %), not '" + value + "'");
-        // Closer to 0 both tails of the interval are 1/2 in double precision; closer to 1 a
-        // tail's complement is 1, whose quantile is infinite.
-        if (!level_gives_factors(level))
-            return usage_error("--level " + value + " is too close to " +
-                               (level < 0.5 ? "0" : "1") +
-                               " for the confidence factors to be computed (0.95 for 95 %)");
-        o->level = level;
-    } else {
-        o->samples = value;
-        if (o->samples.empty()) return usage_error("--samples needs a file name");
-    }
+    std::string why;
+    if (take_summary_option(option, value, &args->options, &why) == OptionStatus::bad_value)
+        return usage_error(why);
     return -1;
 }
 
 // An option without a value; false when arg is none of them.
 bool take_flag(const std::string& arg, Arguments* args) {
-    if (arg == "--no-samples")
-        args->options.use_samples = false;
-    else if (arg == "--keep-special-bins")
-        args->options.keep_special_bins = true;
-    else if (arg == "--smooth")
-        args->options.smooth = true;
-    else if (arg == "--csv")
+    if (arg == "--csv")
         args->output = Output::csv;
     else if (arg == "--plot-data")
         args->output = Output::plot_data;
-    else
-        return false;
+    else {
+        std::string why;
+        return take_summary_option(arg, "", &args->options, &why) == OptionStatus::taken;
+    }
     return true;
 }
 
@@ -200,10 +123,8 @@ int check_arguments(Arguments* args) {
     if (args->output == Output::plot_data && args->reports.size() > 1)
         return usage_error("--plot-data draws one report; give one REPORT");
     const SummaryOptions& o = args->options;
-    if (!o.use_samples && o.detrend != Detrend::mean)
-        return usage_error(
-            "--detrend recomputes every figure from the sample file: it cannot go "
-            "with --no-samples");
+    const std::string conflict = summary_options_conflict(o);
+    if (!conflict.empty()) return usage_error(conflict);
     if (!o.use_samples && !args->sections.empty())
         return usage_error("--sections reads the sample file: it cannot go with --no-samples");
     if (o.smooth && args->output != Output::plot_data)
@@ -227,9 +148,8 @@ int parse_arguments(int argc, char** argv, Arguments* args) {
             args->reports.push_back(arg);
             continue;
         }
-        const bool takes_value = arg == "--band" || arg == "--slope-band" || arg == "--level" ||
-                                 arg == "--samples" || arg == "--spectrum" || arg == "--sections" ||
-                                 arg == "--detrend" || arg == "--area" || arg == "--stern-geary";
+        const bool takes_value =
+            summary_option_takes_value(arg) || arg == "--spectrum" || arg == "--sections";
         if (takes_value && i + 1 >= argc) return usage_error(arg + " needs a value");
         if (takes_value) {
             const int status = take_value(arg, argv[++i], args);

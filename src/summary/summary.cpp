@@ -340,26 +340,27 @@ void take_smoothed(Summary* s) {
         smoothed_top_decade(r.frequency.data(), r.psd_i.data(), r.frequency.size(), left_out);
 }
 
-}  // namespace
-
-SummaryStatus summarise(const std::string& report_path, const SummaryOptions& options,
-                        Summary* summary, std::string* why) {
-    *summary = Summary{};
-    summary->report_path = report_path;
-    std::string reason;
-    switch (read_report(report_path.c_str(), &summary->report, &reason)) {
+// Whether the report was read; *why says why not.
+bool report_read(ReportReadStatus status, const std::string& report_path, const std::string& reason,
+                 std::string* why) {
+    switch (status) {
         case ReportReadStatus::ok:
-            break;
+            return true;
         case ReportReadStatus::unreadable:
             *why = "cannot read " + in_quotes(report_path) + ": " + reason;
-            return SummaryStatus::bad_report;
+            break;
         case ReportReadStatus::not_a_report:
             *why = in_quotes(report_path) + " is not a psd report: " + reason;
-            return SummaryStatus::bad_report;
+            break;
         case ReportReadStatus::truncated:
             *why = in_quotes(report_path) + " is truncated: " + reason;
-            return SummaryStatus::bad_report;
+            break;
     }
+    return false;
+}
+
+// The summary of the report read into summary->report.
+SummaryStatus summarise_read(const SummaryOptions& options, Summary* summary, std::string* why) {
     const ReportHeader& h = summary->report.header;
     const std::uint32_t n = static_cast<std::uint32_t>(h.nbpoint_section);
     const BinCovariance cov(window_weights(window_of(h), n), n, options.detrend);
@@ -396,6 +397,29 @@ SummaryStatus summarise(const std::string& report_path, const SummaryOptions& op
                         summary->has_samples ? &*summary->samples.cross : nullptr, options.level);
     if (options.smooth) take_smoothed(summary);
     return status;
+}
+
+}  // namespace
+
+SummaryStatus summarise(const std::string& report_path, const SummaryOptions& options,
+                        Summary* summary, std::string* why) {
+    *summary = Summary{};
+    summary->report_path = report_path;
+    std::string reason;
+    if (!report_read(read_report(report_path.c_str(), &summary->report, &reason), report_path,
+                     reason, why))
+        return SummaryStatus::bad_report;
+    return summarise_read(options, summary, why);
+}
+
+SummaryStatus summarise_text(const std::string& report_path, const std::string& text,
+                             const SummaryOptions& options, Summary* summary, std::string* why) {
+    *summary = Summary{};
+    summary->report_path = report_path;
+    std::string reason;
+    if (!report_read(read_report_text(text, &summary->report, &reason), report_path, reason, why))
+        return SummaryStatus::bad_report;
+    return summarise_read(options, summary, why);
 }
 
 }  // namespace psd

@@ -137,4 +137,10 @@ enum class SummaryStatus { ok, bad_report, bad_band, bad_samples };
 SummaryStatus summarise(const std::string& report_path, const SummaryOptions& options,
                         Summary* summary, std::string* why);
 
+// Summarises a report held in memory, text as a report file holds it, as summarise summarises the
+// file report_path: that name is the report's in the messages and the CSV, and the sample file is
+// looked for in its folder. REQUIRES: as summarise.
+SummaryStatus summarise_text(const std::string& report_path, const std::string& text,
+                             const SummaryOptions& options, Summary* summary, std::string* why);
+
 }  // namespace psd

@@ -23,9 +23,13 @@ class LineReader {
     // reader. REQUIRES: max_line > 0.
     OpenStatus open(const char* path, std::size_t max_line);
 
+    // Reads the lines of text instead of a file's, under the same limit.
+    // REQUIRES: max_line > 0.
+    void open_text(std::string_view text, std::size_t max_line);
+
     // Reads the next line into *line (without its LF or CR LF), valid until the next call, and
     // sets *had_line_end to whether a line feed ended it (false only for a last line cut short).
-    // REQUIRES: open returned ok.
+    // REQUIRES: open returned ok, or open_text was called.
     LineStatus next(std::string_view* line, bool* had_line_end);
 
   private:
