@@ -285,6 +285,24 @@ TEST(Summary, SlopesOfAKnownPowerLawAndRsn0OverTheLowBins) {
     EXPECT_EQ(s.slope_zn.points, 21u);
 }
 
+namespace {
+
+// Runs psd on samples in dir with the window (hanning) and "M N" given, then summarises its
+// report with the default options; false, with a failure said, when either cannot.
+bool run_and_summarise(const TempDir& dir, int hanning, const std::string& sections,
+                       const std::string& samples, Summary* s) {
+    write_run_files(
+        dir, "samples.txt " + std::to_string(hanning) + " " + sections + " report.txt\n", samples);
+    const RunResult run = run_psd_in(dir.path());
+    EXPECT_EQ(run.exit_status, 0) << run.console;
+    std::string why;
+    const SummaryStatus status = summarise(dir.file("report.txt"), SummaryOptions{}, s, &why);
+    EXPECT_EQ(status, SummaryStatus::ok) << why;
+    return run.exit_status == 0 && status == SummaryStatus::ok;
+}
+
+}  // namespace
+
 // Independent Gaussian white noise, sigma_V = 2 mV and sigma_I = 1 uA (seeded): Rn = 2000 ohm
 // to within the sampling error of 8192 samples (about 1 %), and Parseval's check without window
 // exact but for the Nyquist bin (about 1 / N) and with the Hann window within its scatter.
@@ -300,13 +318,8 @@ TEST(Summary, RnAndParsevalOnWhiteNoiseOfKnownVariance) {
         samples += line;
     }
     for (int hanning : {0, 1}) {
-        write_run_files(dir, "samples.txt " + std::to_string(hanning) + " 16 512 report.txt\n",
-                        samples);
-        ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
         Summary s;
-        std::string why;
-        ASSERT_EQ(summarise(dir.file("report.txt"), SummaryOptions{}, &s, &why), SummaryStatus::ok)
-            << why;
+        ASSERT_TRUE(run_and_summarise(dir, hanning, "16 512", samples, &s));
         ASSERT_TRUE(s.has_samples);
         EXPECT_NEAR(s.rn, 2000, 40);
         EXPECT_NEAR(s.samples.variance_v, 4e-6, 4e-6 * 0.05);
@@ -348,13 +361,8 @@ TEST(Summary, ParsevalRatioIsOneOnRedRecordsWithAndWithoutTheWindow) {
         samples += line;
     }
     for (int hanning : {0, 1}) {
-        write_run_files(dir, "samples.txt " + std::to_string(hanning) + " 8 512 report.txt\n",
-                        samples);
-        ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
         Summary s;
-        std::string why;
-        ASSERT_EQ(summarise(dir.file("report.txt"), SummaryOptions{}, &s, &why), SummaryStatus::ok)
-            << why;
+        ASSERT_TRUE(run_and_summarise(dir, hanning, "8 512", samples, &s));
         EXPECT_NEAR(s.parseval_v, 1, 1e-5) << hanning;
         EXPECT_NEAR(s.parseval_i, 1, 1e-5) << hanning;
     }

@@ -20,14 +20,6 @@ std::string name_of(const std::string& field) {
     return field.c_str();
 }
 
-Failure failure(RunFault fault, const std::string& name, const std::string& other = "") {
-    Failure f;
-    f.fault = fault;
-    f.name = name;
-    f.other = other;
-    return f;
-}
-
 // The configuration, read whole before anything else is opened.
 std::variant<RunConfig, Failure> load_config(const std::string& config_path,
                                              const FileSystem& files) {

@@ -50,4 +50,14 @@ struct Failure {
     float deltat = 0.0f;  // unusable_interval: the interval from the first two time stamps
 };
 
+// A failure of the given kind about the file or folder name (other: the file the report would
+// replace), its other details left to the caller.
+inline Failure failure(RunFault fault, const std::string& name, const std::string& other = "") {
+    Failure f;
+    f.fault = fault;
+    f.name = name;
+    f.other = other;
+    return f;
+}
+
 }  // namespace psd

@@ -35,13 +35,6 @@ bool hann_of_two(const RunConfig& config) {
     return config.window == Window::hann && config.nbpoint_section == 2;
 }
 
-Failure failure(RunFault fault, const std::string& name) {
-    Failure f;
-    f.fault = fault;
-    f.name = name;
-    return f;
-}
-
 // The failure of a pass that ended in a fault of the file, or nothing.
 std::optional<Failure> sample_failure(SampleStatus status, const SampleStream& stream,
                                       const std::string& data_file) {

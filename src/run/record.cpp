@@ -12,13 +12,6 @@ namespace {
 // The samples handed over at a time: the pass's first section buffers, never grown.
 constexpr std::uint32_t record_block = first_section_capacity;
 
-Failure failure(RunFault fault, const std::string& name) {
-    Failure f;
-    f.fault = fault;
-    f.name = name;
-    return f;
-}
-
 // The failure the pass ended in, in a run's order: the file's faults, a line that is not a sample
 // line (the blank lines that end the file excepted), memory.
 std::optional<Failure> pass_failure(SampleStatus status, const SampleStream& s,
