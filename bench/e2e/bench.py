@@ -140,8 +140,8 @@ def die(message):
 
 # ---------------------------------------------------------------- reading reports
 def read_report(summary, path):
-    """(parameters, bins) of a report as psd-summary --plot-data gives them: the parameter
-    line's text after the data file name, and one (frequency, PSD_v, PSD_i, Zn) per bin.
+    """(parameters, bins) of a report as psd-summary --plot-data gives them: the caption's
+    text after the data file name (interval, M, N, window), and one (frequency, PSD_v, PSD_i, Zn) per bin.
     Raises ValueError with psd-summary's reason when the file is not a valid report."""
     done = subprocess.run([summary, '--plot-data', path], stdin=subprocess.DEVNULL,
                           capture_output=True, text=True)
@@ -149,11 +149,21 @@ def read_report(summary, path):
         raise ValueError(done.stderr.strip() or '%s: psd-summary failed' % path)
     head, *lines = done.stdout.splitlines() or ['']
     assignments, _, title = head.partition('; title = ')
-    bins = [tuple(float(v) for v in line.split()) for line in lines]
-    if ('bins = %d' % len(bins)) not in assignments.split('; ') or \
-            any(len(b) != 4 for b in bins):
+    # Each bin line starts with the report's four columns and goes on with the plot's own
+    # (bands, kind, smoothed values); a blank line ends the bins, and the record's trace may
+    # follow it when the sample file is at hand.
+    bins = []
+    for line in lines:
+        fields = line.split()
+        if not fields:
+            break
+        if len(fields) < 4:
+            raise ValueError('%s: unexpected output of psd-summary --plot-data' % path)
+        bins.append(tuple(float(v) for v in fields[:4]))
+    if ('bins = %d' % len(bins)) not in assignments.split('; '):
         raise ValueError('%s: unexpected output of psd-summary --plot-data' % path)
-    return title.rpartition('hanning = ')[2], bins
+    # The caption opens with the data file's name; what follows it are the run's parameters.
+    return title.strip("'").partition(' · ')[2], bins
 
 
 def relative(a, b):
