@@ -3,13 +3,14 @@
 report through psd-summary --plot-data: when that output grows, the benchmark must still read
 the four report columns, or its agreement verdicts silently stop meaning anything.
 
-    bench_reports_test.py PSD_SUMMARY
+    bench_reports_test.py PSD PSD_SUMMARY
 
-The expected bins come from the report's text read here directly, line by line, not through
-psd-summary.
+The report is the bundled example's, written by PSD; the expected bins come from its text read
+here directly, line by line, not through psd-summary.
 """
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -19,8 +20,8 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(ROOT, 'bench', 'e2e'))
 import bench  # noqa: E402
 
-EXAMPLE = os.path.join(ROOT, 'examples', 'report_psd.txt')
 SUMMARY = None
+EXAMPLE = None  # the example's report, written once for all the checks
 
 
 def report_lines(path):
@@ -87,8 +88,19 @@ class BenchReports(unittest.TestCase):
         self.assertIn('bad.txt', str(raised.exception))
 
 
+def write_example_report(psd, folder):
+    """Runs psd on the bundled example in folder; returns its report's path."""
+    for name in ('config_psd.txt', 'example_samples.txt'):
+        shutil.copy(os.path.join(ROOT, 'examples', name), folder)
+    subprocess.run([psd], cwd=folder, stdin=subprocess.DEVNULL, check=True)
+    return os.path.join(folder, 'report_psd.txt')
+
+
 if __name__ == '__main__':
-    if len(sys.argv) != 2:
+    if len(sys.argv) != 3:
         sys.exit(__doc__)
     SUMMARY = os.path.abspath(sys.argv.pop())
-    unittest.main()
+    psd_program = os.path.abspath(sys.argv.pop())
+    with tempfile.TemporaryDirectory(prefix='psd-bench-example-') as example_folder:
+        EXAMPLE = write_example_report(psd_program, example_folder)
+        unittest.main()
