@@ -5,6 +5,7 @@
 
 #include "format/decimal.h"
 #include "format/text_scan.h"
+#include "internal/short_decimal.h"
 
 namespace psd {
 
@@ -76,9 +77,10 @@ const char* read_plain_sample_line(const char* first, SampleValues* values) {
     // No scan below passes the line feed: blanks stop at it and a number at any white space.
     const char* const time = skip_plain_decimal(skip_blanks(first));
     if (time == nullptr || !is_blank(*time)) return nullptr;
-    const ShortDecimal voltage = convert_short_decimal(skip_blanks(time));
+    const ShortDecimal voltage = detail::convert_short_decimal_in<true>(skip_blanks(time), nullptr);
     if (voltage.end == nullptr || !is_blank(*voltage.end)) return nullptr;
-    const ShortDecimal current = convert_short_decimal(skip_blanks(voltage.end));
+    const ShortDecimal current =
+        detail::convert_short_decimal_in<true>(skip_blanks(voltage.end), nullptr);
     if (current.end == nullptr) return nullptr;
     const char* const last = skip_blanks(current.end);
     if (*last != '\n' || line_length(first, last, true) >= read_limit) return nullptr;
