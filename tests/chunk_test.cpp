@@ -13,9 +13,9 @@
 #include "format/line_count.h"
 #include "format/sample_chunks.h"
 #include "format/sample_stream.h"
+#include "pass_check/pass_outcome.h"
 #include "reference/two_pass_reader.h"
 #include "run/parallel_pass.h"
-#include "spectrum/estimator.h"
 #include "test_support.h"
 
 using namespace psd;
@@ -73,81 +73,6 @@ TEST(LineCount, JoinsPiecesCountedApartIntoTheCountOfTheWhole) {
 
 namespace {
 
-// What a pass leaves for a run's checks and its report.
-struct Outcome {
-    SampleStatus status = SampleStatus::ok;
-    std::uint64_t count = 0;
-    BadLine bad_line;
-    std::uint64_t blank_tail = 0;
-    std::int64_t sections = 0;
-    std::vector<std::uint32_t> sums;  // the densities' bits, voltage then current
-};
-
-void keep_results(const SampleStream& s, const std::optional<Estimator>& estimator,
-                  Outcome& outcome) {
-    outcome.count = s.count;
-    outcome.bad_line = s.bad_line;
-    outcome.blank_tail = s.blank_tail;
-    outcome.sections = estimator ? estimator->sections() : 0;
-    if (outcome.sections == 0) return;
-    const Densities d = estimator->densities(s.deltat);
-    for (const std::vector<float>* psd : {&d.psd_v, &d.psd_i})
-        for (float value : *psd)
-            outcome.sums.push_back(bits(value));
-}
-
-// The one-thread pass as the driver runs it, the estimator built with the first section.
-Outcome one_thread(const std::string& bytes, std::uint32_t n, std::uint64_t used,
-                   std::uint64_t max_count) {
-    Outcome outcome;
-    File file = stream_of(bytes);
-    SampleStream s;
-    if ((outcome.status = start_samples(s, file.get(), n, 5, max_count)) != SampleStatus::ok)
-        return outcome;
-    set_used_lines(s, used);
-    std::optional<Estimator> estimator;
-    while ((outcome.status = next_section(s)) == SampleStatus::section_ready) {
-        if (!estimator) estimator.emplace(Window::hann, n);
-        estimator->add_section(s.section_v, s.section_i);
-    }
-    keep_results(s, estimator, outcome);
-    return outcome;
-}
-
-// The same pass shared out among threads.
-Outcome threaded(const std::string& bytes, std::uint32_t n, std::uint64_t used,
-                 std::uint64_t max_count, unsigned threads, const PassLayout& layout) {
-    Outcome outcome;
-    File file = stream_of(bytes);
-    SampleStream s;
-    if ((outcome.status = start_samples(s, file.get(), n, 5, max_count)) != SampleStatus::ok)
-        return outcome;
-    std::optional<Estimator> estimator;
-    const std::optional<PassResult> pass =
-        run_parallel_pass(s, used, Window::hann, n, threads, estimator, layout);
-    if (!pass) return outcome;
-    EXPECT_FALSE(pass->memory_short);
-    EXPECT_EQ(pass->sections, estimator ? estimator->sections() : 0);
-    outcome.status = pass->status;
-    keep_results(s, estimator, outcome);
-    return outcome;
-}
-
-void expect_same(const Outcome& got, const Outcome& expected) {
-    EXPECT_EQ(got.status, expected.status);
-    // Past the limit the count is only where the pass stopped counting, wherever blocks end.
-    if (expected.status != SampleStatus::too_many_lines) {
-        EXPECT_EQ(got.count, expected.count);
-    }
-    EXPECT_EQ(got.bad_line.number, expected.bad_line.number);
-    EXPECT_EQ(got.bad_line.kind, expected.bad_line.kind);
-    EXPECT_EQ(got.bad_line.blank, expected.bad_line.blank);
-    EXPECT_EQ(got.bad_line.start, expected.bad_line.start);
-    EXPECT_EQ(got.blank_tail, expected.blank_tail);
-    EXPECT_EQ(got.sections, expected.sections);
-    EXPECT_EQ(got.sums, expected.sums);
-}
-
 // A pass of every file, with every layout and number of threads, against the one-thread pass.
 struct PassCase {
     std::string file;
@@ -158,16 +83,19 @@ struct PassCase {
 
 void expect_one_thread_results(const PassCase& c, std::initializer_list<std::size_t> chunk_sizes,
                                std::initializer_list<unsigned> thread_counts) {
-    const Outcome expected = one_thread(c.file, c.n, c.used, c.max_count);
+    const check::PassOutcome expected =
+        check::one_thread_pass(stream_of(c.file).get(), c.n, c.used, c.max_count, 5);
     for (std::size_t chunk_size : chunk_sizes) {
         for (bool positional : {true, false}) {
             for (unsigned threads : thread_counts) {
                 SCOPED_TRACE("chunks of " + std::to_string(chunk_size) +
                              (positional ? " read by offset, " : " read in order, ") +
                              std::to_string(threads) + " threads");
-                expect_same(threaded(c.file, c.n, c.used, c.max_count, threads,
-                                     PassLayout{chunk_size, positional}),
-                            expected);
+                const std::optional<check::PassOutcome> got =
+                    check::shared_pass(stream_of(c.file).get(), c.n, c.used, c.max_count, 5,
+                                       threads, PassLayout{chunk_size, positional});
+                ASSERT_TRUE(got.has_value());
+                EXPECT_EQ(check::first_difference(*got, expected), "");
             }
         }
     }
