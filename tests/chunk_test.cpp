@@ -123,23 +123,17 @@ TEST(ParallelPass, MeetsTheFirstBadLineWhereverChunksEndAndWhicheverThreadReadsI
     for (int j = 0; j < 40; ++j)
         good +=
             std::to_string(j) + " " + std::to_string(j % 7) + ".5 -" + std::to_string(j) + "e-3\n";
-    auto with = [&good](int line, const std::string& text) {
-        std::size_t at = 0;
-        for (int j = 1; j < line; ++j)
-            at = good.find('\n', at) + 1;
-        return good.substr(0, at) + text + good.substr(at);
-    };
     const std::string crlf = "0 1 1\r\n1 2 1\r\n2 3 1\r\n3 4 3\r\n4 1 1\r\n";
     const PassCase cases[] = {
-        {with(9, "8 1,5 1\n"), 4, UINT64_MAX},  // a bad line after two sections
-        {with(9, "8 1,5 1\n"), 4, 8},           // ... beyond the used lines
-        {with(9, "8 1,5 1\n"), 4, 12},          // ... the last used line
-        {with(17, chars(250) + "\n"), 8, 24},   // too long, its line feed in a later chunk
-        {with(17, chars(198) + "\n"), 8, UINT64_MAX},
-        {with(17, "16 nan 1\n"), 8, UINT64_MAX},  // a dropout
-        {with(30, "\n"), 4, UINT64_MAX},          // a blank line, then samples
-        {good + "\n \n\t\r\n\n", 4, UINT64_MAX},  // blank lines that end the export
-        {good + "\n \nx\n", 4, UINT64_MAX},       // ... but for a last word
+        {insert_line(good, 9, "8 1,5 1"), 4, UINT64_MAX},  // a bad line after two sections
+        {insert_line(good, 9, "8 1,5 1"), 4, 8},           // ... beyond the used lines
+        {insert_line(good, 9, "8 1,5 1"), 4, 12},          // ... the last used line
+        {insert_line(good, 17, chars(250)), 8, 24},  // too long, its line feed in a later chunk
+        {insert_line(good, 17, chars(198)), 8, UINT64_MAX},
+        {insert_line(good, 17, "16 nan 1"), 8, UINT64_MAX},  // a dropout
+        {insert_line(good, 30, ""), 4, UINT64_MAX},          // a blank line, then samples
+        {good + "\n \n\t\r\n\n", 4, UINT64_MAX},             // blank lines that end the export
+        {good + "\n \nx\n", 4, UINT64_MAX},                  // ... but for a last word
         {good + "\n" + chars(500, ' ') + "\n", 8, UINT64_MAX},
         {good + "40 1 1", 4, UINT64_MAX},  // no final line feed
         {good + "40 1 1\r", 4, UINT64_MAX},

@@ -23,11 +23,8 @@
 #include "summary/summary.h"
 #include "summary/summary_text.h"
 #include "summary/text_format.h"
+#include "summary_support.h"
 #include "test_support.h"
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 using namespace psd;
 
@@ -55,15 +52,10 @@ std::string drifting_samples(int samples, std::uint64_t seed,
 
 // psd's report of the samples in dir (Hann, M sections of N), summarised with the trend given.
 Summary summary_of(const TempDir& dir, const std::string& samples, int m, int n, Detrend detrend) {
-    write_run_files(
-        dir, "samples.txt 1 " + std::to_string(m) + " " + std::to_string(n) + " report.txt\n",
-        samples);
-    EXPECT_EQ(run_psd_in(dir.path()).exit_status, 0);
     SummaryOptions options;
     options.detrend = detrend;
     Summary s;
-    std::string why;
-    EXPECT_EQ(summarise(dir.file("report.txt"), options, &s, &why), SummaryStatus::ok) << why;
+    run_and_summarise(dir, 1, std::to_string(m) + " " + std::to_string(n), samples, &s, options);
     return s;
 }
 
@@ -299,19 +291,14 @@ TEST(Electrode, FiguresFollowTheirDefinitions) {
 // 6), here worked by hand from the report's own numbers.
 TEST(Electrode, ChargeAndFrequencyComeFromTheRsn0BandsMeans) {
     TempDir dir;
-    std::string report =
-        "data file = cell.txt    hanning = 1    nb_section = 4     nbpoint_section = 32\n"
-        "    frequency        PSD_v           PSD_i            Zn\n";
+    std::vector<Bin> bins;
     double sum_v = 0, sum_i = 0;
     for (int k = 1; k <= 16; ++k) {
         const double v = 1e-10 * k, i = 1e-18 / k;
-        char line[128];
-        std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g\n", 0.5 * k, v, i,
-                      std::sqrt(v / i));
-        report += line;
+        bins.push_back({0.5 * k, v, i, std::sqrt(v / i)});
         if (k >= 2 && k <= 6) sum_v += v, sum_i += i;
     }
-    write_file(dir.file("r.txt"), report);
+    write_file(dir.file("r.txt"), report_of(4, bins));
     SummaryOptions options;
     options.use_samples = false;
     options.stern_geary = 0.026;
@@ -409,27 +396,12 @@ TEST(SmoothedTopDecade, AveragesOverATenthOfADecadeInTheTopDecadeOnly) {
 #ifndef _WIN32
 namespace {
 
-int run_summary_program(const TempDir& dir, const std::string& args, std::string* out) {
-    const std::string output = dir.file("out.txt");
-    const std::string command =
-        std::string("exec '") + PSD_SUMMARY_EXE + "' " + args + " >'" + output + "' 2>&1";
-    const int status = std::system(command.c_str());
-    *out = read_file(output);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
+// The rows of a CSV text, each split into its fields.
 std::vector<std::vector<std::string>> csv_rows(const std::string& text) {
     std::vector<std::vector<std::string>> rows;
     std::istringstream lines(text);
-    for (std::string line; std::getline(lines, line);) {
-        rows.emplace_back(1);
-        for (char ch : line) {
-            if (ch == ',')
-                rows.back().emplace_back();
-            else
-                rows.back().back() += ch;
-        }
-    }
+    for (std::string line; std::getline(lines, line);)
+        rows.push_back(csv_fields(line));
     return rows;
 }
 
@@ -445,9 +417,9 @@ TEST(SummaryProgram, SectionsTableHasMRowsWhoseRnCombineToTheRecords) {
     ASSERT_EQ(run_psd_in(dir.path()).exit_status, 0);
     std::string out;
     ASSERT_EQ(
-        run_summary_program(
-            dir, "--csv --sections '" + dir.file("s.csv") + "' '" + dir.file("report.txt") + "'",
-            &out),
+        run_summary(dir,
+                    "--csv --sections '" + dir.file("s.csv") + "' '" + dir.file("report.txt") + "'",
+                    &out),
         0)
         << out;
     const auto table = csv_rows(read_file(dir.file("s.csv")));
@@ -481,10 +453,10 @@ TEST(SummaryProgram, SectionsTableHasMRowsWhoseRnCombineToTheRecords) {
     EXPECT_EQ(day[0][0], "report");
     EXPECT_EQ(day[2][0], dir.file("report.txt"));
 
-    ASSERT_EQ(run_summary_program(dir,
-                                  "--sections '" + dir.file("s2.csv") + "' '" +
-                                      dir.file("report.txt") + "' '" + dir.file("report.txt") + "'",
-                                  &out),
+    ASSERT_EQ(run_summary(dir,
+                          "--sections '" + dir.file("s2.csv") + "' '" + dir.file("report.txt") +
+                              "' '" + dir.file("report.txt") + "'",
+                          &out),
               0);
     const auto both = csv_rows(read_file(dir.file("s2.csv")));
     ASSERT_EQ(both.size(), 17u);
@@ -513,7 +485,7 @@ TEST(SummaryProgram, RefusesOutOfRangeElectrodeAndDetrendOptions) {
     };
     for (const auto& c : cases) {
         std::string out;
-        EXPECT_EQ(run_summary_program(dir, c.args + report, &out), 2) << c.args;
+        EXPECT_EQ(run_summary(dir, c.args + report, &out), 2) << c.args;
         EXPECT_EQ(out.rfind("psd-summary: ", 0), 0u) << out;
         EXPECT_NE(out.find(c.says), std::string::npos) << c.args << ": " << out;
     }

@@ -320,14 +320,6 @@ std::string exported(const std::string& separator, bool comma_decimals) {
     return text;
 }
 
-// text with line inserted before its line number `before` (from 1).
-std::string insert_line(std::string text, int before, const std::string& line) {
-    std::size_t at = 0;
-    for (int j = 1; j < before; ++j)
-        at = text.find('\n', at) + 1;
-    return text.insert(at, line + "\n");
-}
-
 std::string not_a_sample(int line, const std::string& shown) {
     return "\nLine " + std::to_string(line) +
            " of samples.txt is not a sample of three numbers: \"" + shown +
@@ -778,17 +770,13 @@ TEST(Run, WritesTheSameReportAndMessageWhateverTheThreads) {
     for (const auto& c : cases) {
         TempDir dir;
         write_run_files(dir, c.config, c.samples);
-        Launch one;
-        one.arguments = {"--threads", "1"};
-        const RunResult expected = run_psd_as(dir.path(), one).run;
+        const RunResult expected = run_psd_with(dir.path(), {"--threads", "1"});
         const std::string report =
             file_exists(dir.file("r.txt")) ? read_file(dir.file("r.txt")) : "";
         for (const char* threads : {"2", "3", "4", "8"}) {
             SCOPED_TRACE(c.config + threads + " threads");
             std::remove(dir.file("r.txt").c_str());
-            Launch many;
-            many.arguments = {"--threads", threads};
-            const RunResult result = run_psd_as(dir.path(), many).run;
+            const RunResult result = run_psd_with(dir.path(), {"--threads", threads});
             EXPECT_EQ(result.exit_status, expected.exit_status);
             EXPECT_EQ(result.console, expected.console);
             EXPECT_EQ(file_exists(dir.file("r.txt")) ? read_file(dir.file("r.txt")) : "", report);

@@ -19,11 +19,8 @@
 #include "summary/quantiles.h"
 #include "summary/summary.h"
 #include "summary/summary_text.h"
+#include "summary_support.h"
 #include "test_support.h"
-
-#ifndef _WIN32
-#include <sys/wait.h>
-#endif
 
 using namespace psd;
 
@@ -65,32 +62,12 @@ std::string power_law_report(int bins, double df, double a_v, double p_v, double
     return text;
 }
 
-// One line of a report: frequency in Hz, PSD_v, PSD_i and Zn.
-struct Bin {
-    double f, v, i, zn;
-};
-
 // count bins df apart with flat densities (PSD_v = 1e-10, PSD_i = 1e-18, Zn = 1e4).
 std::vector<Bin> flat_bins(int count, double df) {
     std::vector<Bin> bins;
     for (int k = 1; k <= count; ++k)
         bins.push_back({k * df, 1e-10, 1e-18, 1e4});
     return bins;
-}
-
-// A report of M = nb_section sections holding these bins (N = 2 x bins), every digit kept and
-// inf and nan as printf spells them.
-std::string report_of(long long nb_section, const std::vector<Bin>& bins) {
-    std::string text =
-        "data file = cell.txt    hanning = 1    nb_section = " + std::to_string(nb_section) +
-        "     nbpoint_section = " + std::to_string(2 * bins.size()) +
-        "\n    frequency        PSD_v           PSD_i            Zn\n";
-    for (const Bin& b : bins) {
-        char line[160];
-        std::snprintf(line, sizeof line, "%.17g\t%.17g\t%.17g\t%.17g\n", b.f, b.v, b.i, b.zn);
-        text += line;
-    }
-    return text;
 }
 
 // "FMIN:FMAX" as psd-summary takes it, an empty end open; "" leaves the band at its default.
@@ -124,39 +101,12 @@ bool spells_nan_or_inf(const std::string& text) {
 
 // The columns of a one-row CSV left empty, by the header's names (no field here is quoted).
 std::vector<std::string> empty_columns(const std::string& header, const std::string& row) {
-    auto split = [](const std::string& line) {
-        std::vector<std::string> fields(1);
-        for (char c : line.substr(0, line.find('\n'))) {
-            if (c == ',')
-                fields.emplace_back();
-            else
-                fields.back() += c;
-        }
-        return fields;
-    };
-    const std::vector<std::string> names = split(header), values = split(row);
+    const std::vector<std::string> names = csv_fields(header), values = csv_fields(row);
     std::vector<std::string> empty;
     for (std::size_t c = 0; c < names.size(); ++c)
         if (c >= values.size() || values[c].empty()) empty.push_back(names[c]);
     return empty;
 }
-
-#ifndef _WIN32
-// Runs the built psd-summary with args in a POSIX shell, after the shell command first if any;
-// returns its exit status, output in *out (standard error only when standard output goes to the
-// file stdout_to).
-int run_summary(const TempDir& dir, const std::string& args, std::string* out,
-                const std::string& stdout_to = "", const std::string& first = "") {
-    const std::string output = dir.file("summary.out");
-    const std::string command = (first.empty() ? "" : first + " && ") + "exec '" + PSD_SUMMARY_EXE +
-                                "' " + args +
-                                (stdout_to.empty() ? " >'" + output + "' 2>&1"
-                                                   : " >'" + stdout_to + "' 2>'" + output + "'");
-    const int status = std::system(command.c_str());
-    *out = read_file(output);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-#endif
 
 }  // namespace
 
@@ -284,24 +234,6 @@ TEST(Summary, SlopesOfAKnownPowerLawAndRsn0OverTheLowBins) {
     EXPECT_NEAR(s.rsn0, std::sqrt((1e-6 / 100 + 1e-6 / 110.25) / (1e-18 / 10 + 1e-18 / 10.5)), 1.0);
     EXPECT_EQ(s.slope_zn.points, 21u);
 }
-
-namespace {
-
-// Runs psd on samples in dir with the window (hanning) and "M N" given, then summarises its
-// report with the default options; false, with a failure said, when either cannot.
-bool run_and_summarise(const TempDir& dir, int hanning, const std::string& sections,
-                       const std::string& samples, Summary* s) {
-    write_run_files(
-        dir, "samples.txt " + std::to_string(hanning) + " " + sections + " report.txt\n", samples);
-    const RunResult run = run_psd_in(dir.path());
-    EXPECT_EQ(run.exit_status, 0) << run.console;
-    std::string why;
-    const SummaryStatus status = summarise(dir.file("report.txt"), SummaryOptions{}, s, &why);
-    EXPECT_EQ(status, SummaryStatus::ok) << why;
-    return run.exit_status == 0 && status == SummaryStatus::ok;
-}
-
-}  // namespace
 
 // Independent Gaussian white noise, sigma_V = 2 mV and sigma_I = 1 uA (seeded): Rn = 2000 ohm
 // to within the sampling error of 8192 samples (about 1 %), and Parseval's check without window

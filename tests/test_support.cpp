@@ -305,13 +305,18 @@ const std::string worked_report =
     "  2.500000e-01\t  4.000000e+00\t  2.000000e+00\t  1.414214e+00\n"
     "  5.000000e-01\t  2.000000e+00\t  2.000000e+00\t  1.000000e+00\n";
 
-#ifndef _WIN32
 RunResult run_psd_with(const std::string& dir, const std::vector<std::string>& arguments) {
     Launch launch;
     launch.arguments = arguments;
     return run_psd_as(dir, launch).run;
 }
-#endif
+
+std::string insert_line(std::string text, int before, const std::string& line) {
+    std::size_t at = 0;
+    for (int j = 1; j < before; ++j)
+        at = text.find('\n', at) + 1;
+    return text.insert(at, line + "\n");
+}
 
 File stream_of(const std::string& bytes) {
     File stream(std::tmpfile());

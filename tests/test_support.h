@@ -135,8 +135,9 @@ std::string seeded_record(std::uint32_t seed, int lines);
 extern const std::string worked_samples;
 extern const std::string worked_report;
 
-#ifndef _WIN32
 // Runs the built psd with the working directory dir, the given arguments and standard input at
 // end of file; standard output and standard error both go to console.
 RunResult run_psd_with(const std::string& dir, const std::vector<std::string>& arguments);
-#endif
+
+// text with line inserted before its line number `before` (from 1).
+std::string insert_line(std::string text, int before, const std::string& line);

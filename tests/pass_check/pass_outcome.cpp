@@ -1,8 +1,6 @@
 #include "pass_check/pass_outcome.h"
 
-#include <cmath>
-#include <cstring>
-
+#include "reference/plain_text.h"
 #include "spectrum/estimator.h"
 
 namespace psd::check {
@@ -19,10 +17,6 @@ void keep_results(const SampleStream& s, const std::optional<Estimator>& estimat
     const Densities d = estimator->densities(s.deltat);
     outcome.densities = d.psd_v;
     outcome.densities.insert(outcome.densities.end(), d.psd_i.begin(), d.psd_i.end());
-}
-
-bool same_bits(float a, float b) {
-    return (std::isnan(a) && std::isnan(b)) || std::memcmp(&a, &b, sizeof a) == 0;
 }
 
 }  // namespace
@@ -76,7 +70,7 @@ std::string first_difference(const PassOutcome& got, const PassOutcome& expected
     if (got.sections != expected.sections) return "other sections";
     if (got.densities.size() != expected.densities.size()) return "another number of densities";
     for (std::size_t k = 0; k < got.densities.size(); ++k)
-        if (!same_bits(got.densities[k], expected.densities[k]))
+        if (!reference::same(got.densities[k], expected.densities[k]))
             return "density " + std::to_string(k) + " differs";
     return "";
 }
