@@ -129,13 +129,15 @@ SpectrumCore from_state(const py::tuple& state) {
     return SpectrumCore(std::move(a));
 }
 
-// The analysis's report written as run_psd writes it, or the failure raised.
-void write_or_raise(const Analysis& analysis) {
+// The analysis's report written to report_path as run_psd writes it, failures naming
+// output_file, or the failure raised.
+void write_or_raise(const Analysis& analysis, const std::string& report_path,
+                    const std::string& output_file) {
     std::optional<Failure> failure;
     {
         py::gil_scoped_release unlocked;
         try {
-            failure = write_analysis(analysis);
+            failure = write_analysis(analysis, report_path, output_file);
         } catch (const std::bad_alloc&) {
             failure = Failure{};  // out_of_memory
         }
@@ -145,10 +147,7 @@ void write_or_raise(const Analysis& analysis) {
 
 // The report written to path, which messages name as it is given.
 void write_spectrum(const SpectrumCore& core, const std::string& path) {
-    Analysis analysis = core.analysis();
-    analysis.config.output_file = path;
-    analysis.report_path = path;
-    write_or_raise(analysis);
+    write_or_raise(core.analysis(), path, path);
 }
 
 SpectrumCore run(const std::string& folder, bool write, unsigned threads) {
@@ -158,7 +157,10 @@ SpectrumCore run(const std::string& folder, bool write, unsigned threads) {
         result = analyse_folder(folder, system_files(), threads != 0 ? threads : default_threads());
     }
     SpectrumCore core(analysis_of(std::move(result)));
-    if (write) write_or_raise(core.analysis());
+    if (write) {
+        const Analysis& a = core.analysis();
+        write_or_raise(a, a.report_path, a.config.output_file);
+    }
     return core;
 }
 
