@@ -109,15 +109,12 @@ py::tuple state_of(const SpectrumCore& core) {
                           bytes(a.densities.psd_v), bytes(a.densities.psd_i));
 }
 
+// The configuration stays empty: a spectrum is read through its header, interval, densities and
+// report path alone, and its write is given the path it writes to.
 SpectrumCore from_state(const py::tuple& state) {
     Analysis a;
     a.header = {state[0].cast<std::string>(), state[1].cast<std::int32_t>(),
                 state[2].cast<std::int32_t>(), state[3].cast<std::int32_t>()};
-    a.config.data_file = a.header.data_file;
-    a.config.hanning = a.header.hanning;
-    a.config.window = a.header.hanning == 1 ? Window::hann : Window::none;
-    a.config.nb_section = a.header.nb_section;
-    a.config.nbpoint_section = a.header.nbpoint_section;
     a.deltat = state[4].cast<float>();
     if (!state[5].is_none()) a.report_path = state[5].cast<std::string>();
     for (auto [column, item] :
