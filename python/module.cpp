@@ -219,10 +219,14 @@ py::tuple read_record_arrays(const std::string& path) {
     return py::make_tuple(t.to_numpy(), v.to_numpy(), i.to_numpy());
 }
 
+bool is_float32(py::handle values) {
+    return py::isinstance<py::array_t<float, py::array::c_style>>(values);
+}
+
 // One channel of samples as the estimator reads it: the array itself when it is a C-contiguous
 // vector of float32 or float64 (double when wanted), else one conversion to float64.
 py::array channel(py::handle values, const char* which, bool double_wanted) {
-    const bool floats = py::isinstance<py::array_t<float, py::array::c_style>>(values);
+    const bool floats = is_float32(values);
     const bool doubles = py::isinstance<py::array_t<double, py::array::c_style>>(values);
     py::array array =
         doubles || (floats && !double_wanted)
@@ -232,10 +236,6 @@ py::array channel(py::handle values, const char* which, bool double_wanted) {
     if (array.ndim() != 1)
         throw PythonError(std::string(which) + " is not a one-dimensional array");
     return array;
-}
-
-bool is_float32(py::handle values) {
-    return py::isinstance<py::array_t<float, py::array::c_style>>(values);
 }
 
 SpectrumCore spectrum(py::handle v, py::handle i, double deltat, std::int32_t nbpoint_section,
