@@ -143,15 +143,16 @@ def read_report(summary, path):
     """(parameters, bins) of a report as psd-summary --plot-data gives them: the caption's
     text after the data file name (interval, M, N, window), and one (frequency, PSD_v, PSD_i, Zn) per bin.
     Raises ValueError with psd-summary's reason when the file is not a valid report."""
-    done = subprocess.run([summary, '--plot-data', path], stdin=subprocess.DEVNULL,
-                          capture_output=True, text=True)
+    # --no-samples: else the sample file the report names, up to gigabytes here, is read whole
+    # for figures this does not use (the coherence, the record's trace).
+    done = subprocess.run([summary, '--plot-data', '--no-samples', path],
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True)
     if done.returncode != 0:
         raise ValueError(done.stderr.strip() or '%s: psd-summary failed' % path)
     head, *lines = done.stdout.splitlines() or ['']
     assignments, _, title = head.partition('; title = ')
     # Each bin line starts with the report's four columns and goes on with the plot's own
-    # (bands, kind, smoothed values); a blank line ends the bins, and the record's trace may
-    # follow it when the sample file is at hand.
+    # (bands, kind, smoothed values); a blank line ends the bins.
     bins = []
     for line in lines:
         fields = line.split()
