@@ -12,9 +12,8 @@
 
 #include "format/decimal.h"
 #include "format/sample_stream.h"
+#include "pass_check/pass_outcome.h"
 #include "platform/file.h"
-#include "run/parallel_pass.h"
-#include "spectrum/estimator.h"
 
 namespace {
 
@@ -93,26 +92,20 @@ BENCHMARK(BM_ReadSections)
     ->Unit(benchmark::kMillisecond);
 
 // The whole pass over 1,000,000 lines with every section transformed and summed (N = 1024, the
-// Hann window): the one-thread pass for 1 thread, else the pass shared among the state's threads.
-// Wall-clock time, as the threads' CPU time is not the point.
+// Hann window): the one-thread pass for 1 thread, else the pass shared among the state's threads,
+// both as the tests run them. Wall-clock time, as the threads' CPU time is not the point.
 void BM_AnalysePass(benchmark::State& state) {
     std::FILE* stream = sample_file(1000000);
     const auto threads = static_cast<unsigned>(state.range(0));
     for (auto _ : state) {
         std::rewind(stream);
-        psd::SampleStream pass;
-        psd::start_samples(pass, stream, 1024);
-        std::optional<psd::Estimator> estimator;
-        if (threads > 1) {
-            psd::run_parallel_pass(pass, UINT64_MAX, psd::Window::hann, 1024, threads, estimator);
-        } else {
-            psd::set_used_lines(pass, UINT64_MAX);
-            while (psd::next_section(pass) == psd::SampleStatus::section_ready) {
-                if (!estimator) estimator.emplace(psd::Window::hann, 1024);
-                estimator->add_section(pass.section_v, pass.section_i);
-            }
-        }
-        benchmark::DoNotOptimize(estimator->sections());
+        const std::optional<psd::check::PassOutcome> outcome =
+            threads > 1
+                ? psd::check::shared_pass(stream, 1024, UINT64_MAX, psd::max_sample_lines,
+                                          psd::stream_block_size, threads, {})
+                : psd::check::one_thread_pass(stream, 1024, UINT64_MAX, psd::max_sample_lines,
+                                              psd::stream_block_size);
+        benchmark::DoNotOptimize(outcome->sections);
     }
     state.SetItemsProcessed(state.iterations() * 1000000);
 }

@@ -109,15 +109,12 @@ py::tuple state_of(const SpectrumCore& core) {
                           bytes(a.densities.psd_v), bytes(a.densities.psd_i));
 }
 
+// The configuration stays empty: a spectrum is read through its header, interval, densities and
+// report path alone, and its write is given the path it writes to.
 SpectrumCore from_state(const py::tuple& state) {
     Analysis a;
     a.header = {state[0].cast<std::string>(), state[1].cast<std::int32_t>(),
                 state[2].cast<std::int32_t>(), state[3].cast<std::int32_t>()};
-    a.config.data_file = a.header.data_file;
-    a.config.hanning = a.header.hanning;
-    a.config.window = a.header.hanning == 1 ? Window::hann : Window::none;
-    a.config.nb_section = a.header.nb_section;
-    a.config.nbpoint_section = a.header.nbpoint_section;
     a.deltat = state[4].cast<float>();
     if (!state[5].is_none()) a.report_path = state[5].cast<std::string>();
     for (auto [column, item] :
@@ -129,13 +126,15 @@ SpectrumCore from_state(const py::tuple& state) {
     return SpectrumCore(std::move(a));
 }
 
-// The analysis's report written as run_psd writes it, or the failure raised.
-void write_or_raise(const Analysis& analysis) {
+// The analysis's report written to report_path as run_psd writes it, failures naming
+// output_file, or the failure raised.
+void write_or_raise(const Analysis& analysis, const std::string& report_path,
+                    const std::string& output_file) {
     std::optional<Failure> failure;
     {
         py::gil_scoped_release unlocked;
         try {
-            failure = write_analysis(analysis);
+            failure = write_analysis(analysis, report_path, output_file);
         } catch (const std::bad_alloc&) {
             failure = Failure{};  // out_of_memory
         }
@@ -145,10 +144,7 @@ void write_or_raise(const Analysis& analysis) {
 
 // The report written to path, which messages name as it is given.
 void write_spectrum(const SpectrumCore& core, const std::string& path) {
-    Analysis analysis = core.analysis();
-    analysis.config.output_file = path;
-    analysis.report_path = path;
-    write_or_raise(analysis);
+    write_or_raise(core.analysis(), path, path);
 }
 
 SpectrumCore run(const std::string& folder, bool write, unsigned threads) {
@@ -158,7 +154,10 @@ SpectrumCore run(const std::string& folder, bool write, unsigned threads) {
         result = analyse_folder(folder, system_files(), threads != 0 ? threads : default_threads());
     }
     SpectrumCore core(analysis_of(std::move(result)));
-    if (write) write_or_raise(core.analysis());
+    if (write) {
+        const Analysis& a = core.analysis();
+        write_or_raise(a, a.report_path, a.config.output_file);
+    }
     return core;
 }
 
@@ -220,10 +219,14 @@ py::tuple read_record_arrays(const std::string& path) {
     return py::make_tuple(t.to_numpy(), v.to_numpy(), i.to_numpy());
 }
 
+bool is_float32(py::handle values) {
+    return py::isinstance<py::array_t<float, py::array::c_style>>(values);
+}
+
 // One channel of samples as the estimator reads it: the array itself when it is a C-contiguous
 // vector of float32 or float64 (double when wanted), else one conversion to float64.
 py::array channel(py::handle values, const char* which, bool double_wanted) {
-    const bool floats = py::isinstance<py::array_t<float, py::array::c_style>>(values);
+    const bool floats = is_float32(values);
     const bool doubles = py::isinstance<py::array_t<double, py::array::c_style>>(values);
     py::array array =
         doubles || (floats && !double_wanted)
@@ -233,10 +236,6 @@ py::array channel(py::handle values, const char* which, bool double_wanted) {
     if (array.ndim() != 1)
         throw PythonError(std::string(which) + " is not a one-dimensional array");
     return array;
-}
-
-bool is_float32(py::handle values) {
-    return py::isinstance<py::array_t<float, py::array::c_style>>(values);
 }
 
 SpectrumCore spectrum(py::handle v, py::handle i, double deltat, std::int32_t nbpoint_section,

@@ -143,15 +143,16 @@ def read_report(summary, path):
     """(parameters, bins) of a report as psd-summary --plot-data gives them: the caption's
     text after the data file name (interval, M, N, window), and one (frequency, PSD_v, PSD_i, Zn) per bin.
     Raises ValueError with psd-summary's reason when the file is not a valid report."""
-    done = subprocess.run([summary, '--plot-data', path], stdin=subprocess.DEVNULL,
-                          capture_output=True, text=True)
+    # --no-samples: else the sample file the report names, up to gigabytes here, is read whole
+    # for figures this does not use (the coherence, the record's trace).
+    done = subprocess.run([summary, '--plot-data', '--no-samples', path],
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True)
     if done.returncode != 0:
         raise ValueError(done.stderr.strip() or '%s: psd-summary failed' % path)
     head, *lines = done.stdout.splitlines() or ['']
     assignments, _, title = head.partition('; title = ')
     # Each bin line starts with the report's four columns and goes on with the plot's own
-    # (bands, kind, smoothed values); a blank line ends the bins, and the record's trace may
-    # follow it when the sample file is at hand.
+    # (bands, kind, smoothed values); a blank line ends the bins.
     bins = []
     for line in lines:
         fields = line.split()
@@ -500,12 +501,18 @@ def psd_threads():
     return os.cpu_count() or 1
 
 
-def case_programs(programs, tools):
-    """The programs timed on each case, in the table's order."""
+def case_programs(programs, tools, reference=None):
+    """The programs timed on each case, in the table's order; reference: the path of another
+    psd build to time beside psd, or None."""
     threads = psd_threads()
     variants = [
         Variant(BASELINE, 'baseline', lambda case: [programs['psd_e2e_baseline']],
                 'report_baseline.txt', max_lines=PEERS_MAX_LINES),
+    ]
+    if reference:
+        # Timed in the same run, just before the psd rows: the reference build is today's psd.
+        variants.append(reference_psd(reference))
+    variants += [
         Variant(PSD_ONE, 'psd --threads 1', lambda case: [programs['psd'], '--threads', '1'],
                 PSD_REPORT, warmup=1, is_psd=True, tolerance=PSD_TOLERANCE, check=says_nothing),
         Variant(PSD, 'psd, %d thread%s (every core)' % (threads, '' if threads == 1 else 's'),
@@ -644,13 +651,9 @@ def measure(runner, data, case, variant, case_dir, runs):
     return row
 
 
-def measure_case(runner, data, case, variants, reference, runs):
+def measure_case(runner, data, case, variants, runs):
     case_dir = os.path.join(runner.work, 'case_%d_%s' % (data.lines, case.name.replace(' ', '')))
     shutil.rmtree(case_dir, ignore_errors=True)
-    if reference and case.timed and any(v.is_psd for v in variants):
-        # Timed in the same run, just before the psd rows: the reference build is today's psd.
-        first_psd = next(j for j, v in enumerate(variants) if v.is_psd)
-        variants = variants[:first_psd] + [reference] + variants[first_psd:]
     rows = [measure(runner, data, case, v, case_dir, runs) for v in variants]
     reference_row = next((r for r in rows if r.variant.name == REFERENCE), None)
     for row in rows:
@@ -660,15 +663,15 @@ def measure_case(runner, data, case, variants, reference, runs):
 
 def measure_all(options, tools, programs):
     runner = Runner(options.work, tools)
-    scan, variants = scan_floor(programs), case_programs(programs, tools)
-    reference = reference_psd(options.reference) if options.reference else None
+    scan = scan_floor(programs)
+    variants = case_programs(programs, tools, options.reference)
     gen_id = generator_id()
     rows = []
     for lines in QUICK_SIZES if options.quick else SIZES:
         data = ensure_data(programs['psd_e2e_gen'], options.data_dir, lines, gen_id)
         runs = options.runs or (3 if lines >= FEWER_RUNS_FROM else 5)
         for case, case_variants in plan(data, scan, variants):
-            rows += measure_case(runner, data, case, case_variants, reference, runs)
+            rows += measure_case(runner, data, case, case_variants, runs)
     return rows
 
 

@@ -196,8 +196,13 @@ std::variant<Analysis, Failure> analyse_in(const std::string& folder, const File
 }  // namespace
 
 std::optional<Failure> write_analysis(const Analysis& analysis, const FileSystem& files) {
-    const std::string output_file = name_of(analysis.config.output_file);
-    switch (write_report(analysis.report_path.c_str(), analysis.header, analysis.deltat,
+    return write_analysis(analysis, analysis.report_path, analysis.config.output_file, files);
+}
+
+std::optional<Failure> write_analysis(const Analysis& analysis, const std::string& report_path,
+                                      const std::string& output_name, const FileSystem& files) {
+    const std::string output_file = name_of(output_name);
+    switch (write_report(report_path.c_str(), analysis.header, analysis.deltat,
                          analysis.densities.psd_v.data(), analysis.densities.psd_i.data(), files)) {
         case ReportWriteStatus::written:
             return std::nullopt;

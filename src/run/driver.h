@@ -59,6 +59,13 @@ std::variant<Analysis, Failure> analyse_arrays(const RunConfig& config, const Sa
 std::optional<Failure> write_analysis(const Analysis& analysis,
                                       const FileSystem& files = system_files());
 
+// The same report written to report_path instead, its failures naming output_name as run_psd
+// names the configured output file; the analysis's own names are not read, so that a report can
+// go elsewhere without a copy of its densities.
+std::optional<Failure> write_analysis(const Analysis& analysis, const std::string& report_path,
+                                      const std::string& output_name,
+                                      const FileSystem& files = system_files());
+
 // The whole run in folder (empty: the current folder): the analysis, then the report. Returns
 // nothing when the report is written.
 // REQUIRES: threads >= 1.
