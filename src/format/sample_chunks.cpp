@@ -134,12 +134,8 @@ void convert_chunk(Chunk& chunk) {
         std::size_t last = 0;
         LineVerdict verdict = LineVerdict::sample;
         if (p < lines_end) {
-            const char* end = read_plain_sample_line(text + p, &values);
-            if (end == nullptr) {
-                end = static_cast<const char*>(std::memchr(text + p, '\n', lines_end - p));
-                verdict = read_sample_line(text + p, end, true, &values);
-            }
-            last = static_cast<std::size_t>(end - text);
+            last = static_cast<std::size_t>(
+                read_fed_line(text + p, text + lines_end, &values, &verdict) - text);
         } else {
             // No line feed in the text after p: the file's last line, or more than a line may
             // hold (the overhang alone is longer).

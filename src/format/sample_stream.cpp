@@ -184,16 +184,14 @@ Converted convert_lines(SampleStream& s, std::size_t lines_end) {
         }
         const char* const first = buffer + s.pos;
         SampleValues values;
-        const char* last = read_plain_sample_line(first, &values);
-        if (last != nullptr && s.keep_times) values.time = time_stamp(first, last);
-        if (last == nullptr) {
-            last = static_cast<const char*>(std::memchr(first, '\n', lines_end - s.pos));
-            const LineVerdict verdict = read_sample_line(first, last, true, &values);
-            if (verdict != LineVerdict::sample) {
-                keep_bad_line(s, first, last, verdict);
-                return Converted::stop;
-            }
+        LineVerdict verdict;
+        const char* const last = read_fed_line(first, buffer + lines_end, &values, &verdict);
+        if (verdict != LineVerdict::sample) {
+            keep_bad_line(s, first, last, verdict);
+            return Converted::stop;
         }
+        // The plain form only checks the time stamp; the full rule's value is the same number.
+        if (s.keep_times) values.time = time_stamp(first, last);
         store(s, values);
         ++s.lines_done;
         s.pos = static_cast<std::size_t>(last + 1 - buffer);
