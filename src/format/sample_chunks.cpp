@@ -182,8 +182,7 @@ std::uint32_t ChunkSequencer::take(const Chunk& chunk) {
         if (s_.converting) {
             s_.count = s_.lines_done;
         } else {
-            s_.count = final_line_count(s_.counted);
-            if (s_.tail_blank) s_.blank_tail = s_.bad_line.number;
+            end_counting(s_);
         }
         finish(s_.count > s_.max_count ? SampleStatus::too_many_lines : SampleStatus::ok);
     }
@@ -223,9 +222,7 @@ void ChunkSequencer::count_own(const Chunk& chunk) {
         // Counting starts inside this chunk, or the chunk was converted before the sequencer
         // stopped converting: its text is counted here.
         const char* const from = chunk.text.get() + (std::max(resume_, base + 1) - base);
-        const char* const end = chunk.text.get() + chunk.own_end;
-        count_lines(s_.counted, from, end);
-        if (s_.tail_blank) s_.tail_blank = is_blank_text(from, end);
+        count_text(s_, from, chunk.text.get() + chunk.own_end);
     }
     resume_ = own_end;
 }

@@ -34,6 +34,16 @@ void begin_counting(SampleStream& s) {
     s.tail_blank = s.bad_line.blank && s.bad_line.number == s.lines_done + 1;
 }
 
+void count_text(SampleStream& s, const char* first, const char* end) {
+    if (s.tail_blank) s.tail_blank = is_blank_text(first, end);
+    count_lines(s.counted, first, end);
+}
+
+void end_counting(SampleStream& s) {
+    s.count = final_line_count(s.counted);
+    if (s.tail_blank) s.blank_tail = s.bad_line.number;
+}
+
 void keep_bad_line(SampleStream& s, const char* first, const char* last, LineVerdict kind) {
     std::size_t length = static_cast<std::size_t>(last - first);
     s.bad_line.number = s.lines_done + 1;
@@ -143,14 +153,16 @@ SampleStatus count_until(SampleStream& s, std::uint64_t limit) {
     for (;;) {
         const char* const first = s.buffer.data() + s.pos;
         const char* const end = s.buffer.data() + s.len;
-        if (s.tail_blank) s.tail_blank = is_blank_text(first, end);
-        count_lines(s.counted, first, end);
+        count_text(s, first, end);
         s.pos = s.len;
         if (s.counted.reads > limit || s.at_end) break;
         if (!read_block(s)) return SampleStatus::read_error;
     }
-    s.count = s.at_end ? final_line_count(s.counted) : s.counted.reads;
-    if (s.at_end && s.tail_blank) s.blank_tail = s.bad_line.number;
+    if (s.at_end) {
+        end_counting(s);
+    } else {
+        s.count = s.counted.reads;
+    }
     return s.count > s.max_count ? SampleStatus::too_many_lines : SampleStatus::ok;
 }
 

@@ -14,6 +14,14 @@ namespace psd {
 // lines converted so far.
 void begin_counting(SampleStream& s);
 
+// Counts [first, end), the text after what s has counted so far; the blank tail goes on while that
+// text is all white space.
+void count_text(SampleStream& s, const char* first, const char* end);
+
+// The file has ended while counting: the count is final, and blank lines that end it from the
+// bad line on are its blank tail.
+void end_counting(SampleStream& s);
+
 // The line [first, last) is the next one after the lines converted and not a sample line, for the
 // reason the rule gave: it is kept in s.bad_line.
 void keep_bad_line(SampleStream& s, const char* first, const char* last, LineVerdict kind);
