@@ -92,8 +92,7 @@ void note_section_end(SampleStream& s, const char* first, const char* last) {
 
 // Makes room for at least one more sample in the section buffers.
 bool grow_sections(SampleStream& s) {
-    const std::size_t wanted = s.capacity == 0 ? std::min(s.n, first_section_capacity)
-                                               : std::min<std::size_t>(s.n, 2 * s.capacity);
+    const std::size_t wanted = next_section_capacity(s.capacity, s.n);
     std::unique_ptr<double[]> voltage(new (std::nothrow) double[wanted]);
     std::unique_ptr<double[]> current(new (std::nothrow) double[wanted]);
     std::unique_ptr<double[]> times(s.keep_times ? new (std::nothrow) double[wanted] : nullptr);

@@ -353,10 +353,8 @@ bool ParallelPass::append() {
 // length in steps, then to a whole batch. Without memory before a whole section, conversion stops
 // there as it would in one thread; after one, the batch goes on as it is.
 bool ParallelPass::make_room(Batch& batch) {
-    const std::size_t first = std::min<std::size_t>(n_, first_section_capacity);
-    const std::size_t wanted = batch.capacity == 0   ? first
-                               : batch.capacity < n_ ? std::min<std::size_t>(n_, 2 * batch.capacity)
-                                                     : batch.target;
+    const std::size_t wanted =
+        batch.capacity < n_ ? next_section_capacity(batch.capacity, n_) : batch.target;
     std::unique_ptr<double[]> voltage(new (std::nothrow) double[wanted]);
     std::unique_ptr<double[]> current(new (std::nothrow) double[wanted]);
     if (!voltage || !current) {
