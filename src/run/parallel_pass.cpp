@@ -28,7 +28,8 @@ struct Batch {
     std::unique_ptr<double[]> voltage, current;
     std::size_t capacity = 0;  // samples of each record there is room for
     std::size_t target = 0;    // samples at which it is handed over: whole sections
-    std::size_t full = 0;      // samples it holds once handed over
+    // Samples it holds. Only filling changes them (commit clears them once it is done), so from
+    // the hand-over on they are the samples the transform and the commit take.
     std::size_t filled = 0;
     State state = State::free;
 };
@@ -203,7 +204,7 @@ void ParallelPass::transform_batch(std::unique_lock<std::mutex>& lock) {
     Batch& batch = batches_[index];
     batch.state = Batch::State::transforming;
     lock.unlock();
-    for (std::size_t j = 0; j < batch.full; j += n_)
+    for (std::size_t j = 0; j < batch.filled; j += n_)
         estimator_->transform_section(batch.voltage.get() + j, batch.current.get() + j);
     lock.lock();
     batch.state = Batch::State::transformed;
@@ -315,7 +316,6 @@ bool ParallelPass::find_batch() {
 
 void ParallelPass::hand_over(std::size_t index) {
     Batch& batch = batches_[index];
-    batch.full = batch.filled;
     batch.state = Batch::State::queued;
     to_transform_.push_back(index);
     to_commit_.push_back(index);
@@ -394,7 +394,7 @@ void ParallelPass::stop_sections() {
 
 // The float sums take the sections in record order, one at a time, as in one thread.
 void ParallelPass::commit(Batch& batch) {
-    for (std::size_t j = 0; j < batch.full; j += n_)
+    for (std::size_t j = 0; j < batch.filled; j += n_)
         estimator_->add_transformed(batch.voltage.get() + j, batch.current.get() + j);
     batch.filled = 0;
 }
