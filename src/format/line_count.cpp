@@ -62,12 +62,11 @@ void count_lines(LineCount& state, const char* p, const char* end) {
 
 LineCountPiece count_piece(const char* p, const char* end) {
     LineCountPiece piece;
-    piece.length = static_cast<std::uint64_t>(end - p);
     if (p == end) return piece;
     piece.last = end[-1];
     const void* found = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
     if (found == nullptr) {
-        piece.head = piece.length;
+        piece.head = static_cast<std::uint64_t>(end - p);
         return piece;
     }
     const char* const lf = static_cast<const char*>(found);
@@ -80,8 +79,9 @@ LineCountPiece count_piece(const char* p, const char* end) {
 
 void append_piece(LineCount& state, const LineCountPiece& piece) {
     if (!piece.line_feed) {
-        if (piece.length == 0) return;
-        state.pending += piece.length;
+        // Without a line feed its head is the whole piece: the line in progress goes on.
+        if (piece.head == 0) return;
+        state.pending += piece.head;
         state.last = piece.last;
         return;
     }
