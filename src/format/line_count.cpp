@@ -18,6 +18,13 @@ unsigned line_feeds_in_stretch(const char* p) {
     return feeds;
 }
 
+// The reads a line of length characters takes, before the line feed that ends it; before is the
+// character just before that line feed, a CR that does not count toward the length.
+inline std::uint64_t reads_of_line(std::uint64_t length, char before) {
+    if (length > 0 && before == '\r') --length;
+    return 1 + length / read_limit;
+}
+
 }  // namespace
 
 void count_lines(LineCount& state, const char* p, const char* end) {
@@ -32,10 +39,8 @@ void count_lines(LineCount& state, const char* p, const char* end) {
             break;
         }
         const char* lf = static_cast<const char*>(found);
-        std::uint64_t length = pending + static_cast<std::uint64_t>(lf - p);
         const char before = lf != p ? lf[-1] : last;
-        if (length > 0 && before == '\r') --length;
-        count += 1 + length / read_limit;
+        count += reads_of_line(pending + static_cast<std::uint64_t>(lf - p), before);
         pending = 0;
         p = lf + 1;
         // At the start of a line: while every stretch of line_feed_stretch bytes holds a line
@@ -62,12 +67,11 @@ void count_lines(LineCount& state, const char* p, const char* end) {
 
 LineCountPiece count_piece(const char* p, const char* end) {
     LineCountPiece piece;
-    piece.length = static_cast<std::uint64_t>(end - p);
     if (p == end) return piece;
     piece.last = end[-1];
     const void* found = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
     if (found == nullptr) {
-        piece.head = piece.length;
+        piece.head = static_cast<std::uint64_t>(end - p);
         return piece;
     }
     const char* const lf = static_cast<const char*>(found);
@@ -80,16 +84,15 @@ LineCountPiece count_piece(const char* p, const char* end) {
 
 void append_piece(LineCount& state, const LineCountPiece& piece) {
     if (!piece.line_feed) {
-        if (piece.length == 0) return;
-        state.pending += piece.length;
+        // Without a line feed its head is the whole piece: the line in progress goes on.
+        if (piece.head == 0) return;
+        state.pending += piece.head;
         state.last = piece.last;
         return;
     }
     // The line in progress ends at the piece's first line feed, as count_lines would end it.
-    std::uint64_t length = state.pending + piece.head;
     const char before = piece.head != 0 ? piece.before_feed : state.last;
-    if (length > 0 && before == '\r') --length;
-    state.reads += 1 + length / read_limit + piece.rest.reads;
+    state.reads += reads_of_line(state.pending + piece.head, before) + piece.rest.reads;
     state.pending = piece.rest.pending;
     if (piece.rest.pending != 0) state.last = piece.rest.last;
 }

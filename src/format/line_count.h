@@ -31,12 +31,11 @@ void count_lines(LineCount& state, const char* p, const char* end);
 // whatever that text was. The line the piece starts in may have begun earlier, so its first line
 // feed is only known to end a line of head bytes or more.
 struct LineCountPiece {
-    std::uint64_t length = 0;  // bytes of the piece
-    bool line_feed = false;    // it holds a line feed
-    std::uint64_t head = 0;    // bytes before its first line feed
-    char before_feed = '\0';   // the byte just before that line feed, when head > 0
-    char last = '\0';          // its last byte, when length > 0
-    LineCount rest;            // the count after its first line feed, a line start
+    bool line_feed = false;   // it holds a line feed
+    std::uint64_t head = 0;   // bytes before its first line feed (all its bytes without one)
+    char before_feed = '\0';  // the byte just before that line feed, when head > 0
+    char last = '\0';         // its last byte, when it is not empty
+    LineCount rest;           // the count after its first line feed, a line start
 };
 
 // Counts the piece [p, end) on its own. REQUIRES: p <= end, a readable range.

@@ -134,12 +134,8 @@ void convert_chunk(Chunk& chunk) {
         std::size_t last = 0;
         LineVerdict verdict = LineVerdict::sample;
         if (p < lines_end) {
-            const char* end = read_plain_sample_line(text + p, &values);
-            if (end == nullptr) {
-                end = static_cast<const char*>(std::memchr(text + p, '\n', lines_end - p));
-                verdict = read_sample_line(text + p, end, true, &values);
-            }
-            last = static_cast<std::size_t>(end - text);
+            last = static_cast<std::size_t>(
+                read_fed_line(text + p, text + lines_end, &values, &verdict) - text);
         } else {
             // No line feed in the text after p: the file's last line, or more than a line may
             // hold (the overhang alone is longer).
@@ -186,8 +182,7 @@ std::uint32_t ChunkSequencer::take(const Chunk& chunk) {
         if (s_.converting) {
             s_.count = s_.lines_done;
         } else {
-            s_.count = final_line_count(s_.counted);
-            if (s_.tail_blank) s_.blank_tail = s_.bad_line.number;
+            end_counting(s_);
         }
         finish(s_.count > s_.max_count ? SampleStatus::too_many_lines : SampleStatus::ok);
     }
@@ -227,9 +222,7 @@ void ChunkSequencer::count_own(const Chunk& chunk) {
         // Counting starts inside this chunk, or the chunk was converted before the sequencer
         // stopped converting: its text is counted here.
         const char* const from = chunk.text.get() + (std::max(resume_, base + 1) - base);
-        const char* const end = chunk.text.get() + chunk.own_end;
-        count_lines(s_.counted, from, end);
-        if (s_.tail_blank) s_.tail_blank = is_blank_text(from, end);
+        count_text(s_, from, chunk.text.get() + chunk.own_end);
     }
     resume_ = own_end;
 }

@@ -75,10 +75,8 @@ class ChunkSource {
     ChunkSource(SampleStream& s, std::size_t chunk_size, bool positional = true);
 
     // Reads chunk k into chunk. Each k from 0 on must be read exactly once, by any thread.
-    // REQUIRES: chunk made for chunk_size().
+    // REQUIRES: chunk made for the source's chunk_size.
     void read(std::uint64_t k, Chunk& chunk);
-
-    std::size_t chunk_size() const { return chunk_size_; }
 
   private:
     void read_in_order(std::uint64_t k, Chunk& chunk);

@@ -34,6 +34,16 @@ void begin_counting(SampleStream& s) {
     s.tail_blank = s.bad_line.blank && s.bad_line.number == s.lines_done + 1;
 }
 
+void count_text(SampleStream& s, const char* first, const char* end) {
+    if (s.tail_blank) s.tail_blank = is_blank_text(first, end);
+    count_lines(s.counted, first, end);
+}
+
+void end_counting(SampleStream& s) {
+    s.count = final_line_count(s.counted);
+    if (s.tail_blank) s.blank_tail = s.bad_line.number;
+}
+
 void keep_bad_line(SampleStream& s, const char* first, const char* last, LineVerdict kind) {
     std::size_t length = static_cast<std::size_t>(last - first);
     s.bad_line.number = s.lines_done + 1;
@@ -82,8 +92,7 @@ void note_section_end(SampleStream& s, const char* first, const char* last) {
 
 // Makes room for at least one more sample in the section buffers.
 bool grow_sections(SampleStream& s) {
-    const std::size_t wanted = s.capacity == 0 ? std::min(s.n, first_section_capacity)
-                                               : std::min<std::size_t>(s.n, 2 * s.capacity);
+    const std::size_t wanted = next_section_capacity(s.capacity, s.n);
     std::unique_ptr<double[]> voltage(new (std::nothrow) double[wanted]);
     std::unique_ptr<double[]> current(new (std::nothrow) double[wanted]);
     std::unique_ptr<double[]> times(s.keep_times ? new (std::nothrow) double[wanted] : nullptr);
@@ -143,14 +152,16 @@ SampleStatus count_until(SampleStream& s, std::uint64_t limit) {
     for (;;) {
         const char* const first = s.buffer.data() + s.pos;
         const char* const end = s.buffer.data() + s.len;
-        if (s.tail_blank) s.tail_blank = is_blank_text(first, end);
-        count_lines(s.counted, first, end);
+        count_text(s, first, end);
         s.pos = s.len;
         if (s.counted.reads > limit || s.at_end) break;
         if (!read_block(s)) return SampleStatus::read_error;
     }
-    s.count = s.at_end ? final_line_count(s.counted) : s.counted.reads;
-    if (s.at_end && s.tail_blank) s.blank_tail = s.bad_line.number;
+    if (s.at_end) {
+        end_counting(s);
+    } else {
+        s.count = s.counted.reads;
+    }
     return s.count > s.max_count ? SampleStatus::too_many_lines : SampleStatus::ok;
 }
 
@@ -184,16 +195,14 @@ Converted convert_lines(SampleStream& s, std::size_t lines_end) {
         }
         const char* const first = buffer + s.pos;
         SampleValues values;
-        const char* last = read_plain_sample_line(first, &values);
-        if (last != nullptr && s.keep_times) values.time = time_stamp(first, last);
-        if (last == nullptr) {
-            last = static_cast<const char*>(std::memchr(first, '\n', lines_end - s.pos));
-            const LineVerdict verdict = read_sample_line(first, last, true, &values);
-            if (verdict != LineVerdict::sample) {
-                keep_bad_line(s, first, last, verdict);
-                return Converted::stop;
-            }
+        LineVerdict verdict;
+        const char* const last = read_fed_line(first, buffer + lines_end, &values, &verdict);
+        if (verdict != LineVerdict::sample) {
+            keep_bad_line(s, first, last, verdict);
+            return Converted::stop;
         }
+        // The plain form only checks the time stamp; the full rule's value is the same number.
+        if (s.keep_times) values.time = time_stamp(first, last);
         store(s, values);
         ++s.lines_done;
         s.pos = static_cast<std::size_t>(last + 1 - buffer);

@@ -10,6 +10,7 @@
 // section_ready. A pass shared among threads goes on from start_samples instead (sample_chunks.h).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -47,6 +48,15 @@ constexpr std::uint64_t max_sample_lines = INT32_MAX;
 // The samples the first section buffers hold: larger sections grow to their length as samples
 // come, so a run bound to fail for lack of samples never asks for memory the file cannot fill.
 constexpr std::uint32_t first_section_capacity = std::uint32_t{1} << 16;
+
+// The capacity section buffers of `capacity` samples (0: none yet) grow to for sections of n:
+// first_section_capacity at first, then twice as many each time, never more than a section. A
+// pass that shares the work out among threads grows its buffers by the same steps, so that both
+// passes fail to allocate at the same point.
+constexpr std::size_t next_section_capacity(std::size_t capacity, std::size_t n) {
+    return capacity == 0 ? std::min<std::size_t>(n, first_section_capacity)
+                         : std::min<std::size_t>(n, 2 * capacity);
+}
 
 // The block size a pass reads with.
 constexpr std::size_t stream_block_size = std::size_t{1} << 20;

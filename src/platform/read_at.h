@@ -20,7 +20,10 @@ bool can_read_at(std::FILE* file);
 std::int64_t stream_position(std::FILE* file);
 
 // Reads up to size bytes of file from offset into buffer and returns how many it read: size but
-// at the end of the file, -1 on a read error. The stream position does not move.
+// at the end of the file, -1 on a read error. The stream's buffer is not used, but the position
+// of the file beneath it may move (Windows moves it past each read, POSIX leaves it): once reads
+// at offsets have begun, the stream is neither read in order nor asked its position until a seek
+// (a rewind) sets it again.
 // REQUIRES: can_read_at(file); buffer holds size bytes.
 std::int64_t read_at(std::FILE* file, std::uint64_t offset, char* buffer, std::size_t size);
 

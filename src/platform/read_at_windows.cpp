@@ -28,7 +28,8 @@ std::int64_t read_at(std::FILE* file, std::uint64_t offset, char* buffer, std::s
     std::size_t done = 0;
     while (done < size) {
         // ReadFile with an offset on a handle opened for synchronous reads reads there and
-        // waits; each call carries its own offset, so threads do not disturb one another.
+        // waits; each call carries its own offset, so threads do not disturb one another. It
+        // also moves the handle's file pointer past what it read, which the header allows for.
         OVERLAPPED at = {};
         const std::uint64_t where = offset + done;
         at.Offset = static_cast<DWORD>(where & 0xFFFFFFFFu);

@@ -28,7 +28,8 @@ struct Batch {
     std::unique_ptr<double[]> voltage, current;
     std::size_t capacity = 0;  // samples of each record there is room for
     std::size_t target = 0;    // samples at which it is handed over: whole sections
-    std::size_t full = 0;      // samples it holds once handed over
+    // Samples it holds. Only filling changes them (commit clears them once it is done), so from
+    // the hand-over on they are the samples the transform and the commit take.
     std::size_t filled = 0;
     State state = State::free;
 };
@@ -203,7 +204,7 @@ void ParallelPass::transform_batch(std::unique_lock<std::mutex>& lock) {
     Batch& batch = batches_[index];
     batch.state = Batch::State::transforming;
     lock.unlock();
-    for (std::size_t j = 0; j < batch.full; j += n_)
+    for (std::size_t j = 0; j < batch.filled; j += n_)
         estimator_->transform_section(batch.voltage.get() + j, batch.current.get() + j);
     lock.lock();
     batch.state = Batch::State::transformed;
@@ -315,7 +316,6 @@ bool ParallelPass::find_batch() {
 
 void ParallelPass::hand_over(std::size_t index) {
     Batch& batch = batches_[index];
-    batch.full = batch.filled;
     batch.state = Batch::State::queued;
     to_transform_.push_back(index);
     to_commit_.push_back(index);
@@ -353,10 +353,8 @@ bool ParallelPass::append() {
 // length in steps, then to a whole batch. Without memory before a whole section, conversion stops
 // there as it would in one thread; after one, the batch goes on as it is.
 bool ParallelPass::make_room(Batch& batch) {
-    const std::size_t first = std::min<std::size_t>(n_, first_section_capacity);
-    const std::size_t wanted = batch.capacity == 0   ? first
-                               : batch.capacity < n_ ? std::min<std::size_t>(n_, 2 * batch.capacity)
-                                                     : batch.target;
+    const std::size_t wanted =
+        batch.capacity < n_ ? next_section_capacity(batch.capacity, n_) : batch.target;
     std::unique_ptr<double[]> voltage(new (std::nothrow) double[wanted]);
     std::unique_ptr<double[]> current(new (std::nothrow) double[wanted]);
     if (!voltage || !current) {
@@ -396,7 +394,7 @@ void ParallelPass::stop_sections() {
 
 // The float sums take the sections in record order, one at a time, as in one thread.
 void ParallelPass::commit(Batch& batch) {
-    for (std::size_t j = 0; j < batch.full; j += n_)
+    for (std::size_t j = 0; j < batch.filled; j += n_)
         estimator_->add_transformed(batch.voltage.get() + j, batch.current.get() + j);
     batch.filled = 0;
 }

@@ -35,7 +35,8 @@ bool hann_of_two(const RunConfig& config) {
     return config.window == Window::hann && config.nbpoint_section == 2;
 }
 
-// The failure of a pass that ended in a fault of the file, or nothing.
+}  // namespace
+
 std::optional<Failure> sample_failure(SampleStatus status, const SampleStream& stream,
                                       const std::string& data_file) {
     if (status == SampleStatus::ok || status == SampleStatus::section_ready) return std::nullopt;
@@ -45,8 +46,6 @@ std::optional<Failure> sample_failure(SampleStatus status, const SampleStream& s
     f.bad_line = stream.bad_line;
     return f;
 }
-
-}  // namespace
 
 Plan plan_for(const RunConfig& config, float deltat) {
     Plan plan;

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -24,6 +25,11 @@ struct Plan {
     bool power_of_two = false;     // N is 2, 4, 8, ...
     std::uint64_t used_lines = 0;  // lines converted into sections: 0 none, UINT64_MAX all
 };
+
+// The failure of a pass that ended in a fault of the file (status neither ok nor section_ready),
+// or nothing. data_file is the name as configured, for the messages.
+std::optional<Failure> sample_failure(SampleStatus status, const SampleStream& stream,
+                                      const std::string& data_file);
 
 // The plan of a run whose lines 1 and 2 gave the interval deltat: the checks that need no count
 // are known, and a run bound to fail one only counts the lines.

@@ -4,6 +4,7 @@
 
 #include "format/sample_stream.h"
 #include "platform/file.h"
+#include "run/plan.h"
 
 namespace psd {
 
@@ -16,15 +17,10 @@ constexpr std::uint32_t record_block = first_section_capacity;
 // line (the blank lines that end the file excepted), memory.
 std::optional<Failure> pass_failure(SampleStatus status, const SampleStream& s,
                                     const std::string& name) {
-    if (status == SampleStatus::read_error) return failure(RunFault::samples_unreadable, name);
-    Failure f = failure(RunFault::sample_problem, name);
-    f.bad_line = s.bad_line;
-    if (status != SampleStatus::ok) {
-        f.samples = status;
-        return f;
-    }
+    if (auto bad = sample_failure(status, s, name)) return bad;
     if (s.bad_line.number != 0 && s.bad_line.number != s.blank_tail) {
-        f.fault = RunFault::bad_used_line;
+        Failure f = failure(RunFault::bad_used_line, name);
+        f.bad_line = s.bad_line;
         return f;
     }
     if (s.out_of_memory) return failure(RunFault::out_of_memory, "");
