@@ -85,8 +85,7 @@ std::vector<std::size_t> bin_numbers(const std::vector<std::size_t>& indices) {
 }
 
 // The Rsn0 band's bins and Rsn0; false with *why set when a band given holds no bin.
-bool take_rsn0_band(const SummaryOptions& options, const BinCovariance& cov, Summary* s,
-                    std::string* why) {
+bool take_rsn0_band(const SummaryOptions& options, Summary* s, std::string* why) {
     const std::vector<double>& f = s->report.frequency;
     BinRange& bins = s->rsn0_bins;
     if (options.has_band) {
@@ -112,9 +111,6 @@ bool take_rsn0_band(const SummaryOptions& options, const BinCovariance& cov, Sum
     s->psi_i = ratio.mean_i;
     s->rsn0_used = ratio.used.size();
     s->rsn0_used_bins = bin_numbers(ratio.used);
-    s->rsn0_averages = s->rsn0_used > 0
-                           ? cov.band_averages(s->rsn0_used_bins) * s->report.header.nb_section
-                           : std::nan("");
     return true;
 }
 
@@ -169,7 +165,7 @@ SummaryStatus summarise_report(const SummaryOptions& options, const BinCovarianc
     for (std::size_t k = 1; k <= s->report.frequency.size(); ++k)
         if (cov.kind(k) != BinKind::regular) s->special_bins.push_back(k);
     s->special_kept = options.keep_special_bins;
-    if (!take_rsn0_band(options, cov, s, why) ||
+    if (!take_rsn0_band(options, s, why) ||
         (options.slopes && !take_slope_band(options, cov, s, why)))
         return SummaryStatus::bad_band;
     // Both ends of an interval or neither: a level too close to 0 or 1 leaves one undefined.
