@@ -22,11 +22,6 @@ struct BinRange {
 // REQUIRES: frequency increasing.
 BinRange bins_in_band(const double* frequency, std::size_t count, double f_low, double f_high);
 
-// Mean of the finite, positive values[first..last); *used says how many entered it. Returns NaN
-// when none did; finite otherwise, even where the sum of the values would not be.
-// REQUIRES: range within values; used not null.
-double mean_of_usable(const double* values, BinRange range, std::size_t* used);
-
 // sqrt(mean PSD_v / mean PSD_i) over the indices whose two densities are both finite and
 // positive: unlike the mean of Zn, a ratio of two F-distributed means has the true value as its
 // median, so it is not biased upward when few sections are averaged (the mean of sqrt F(2M, 2M)
