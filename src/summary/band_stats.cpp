@@ -8,10 +8,6 @@ namespace psd {
 
 namespace {
 
-bool is_usable(double value) {
-    return value > 0 && std::isfinite(value);
-}
-
 // The mean of values at indices, finite even where their sum would not be (densities near the
 // largest double). REQUIRES: indices not empty.
 double mean_at(const double* values, const std::vector<std::size_t>& indices) {

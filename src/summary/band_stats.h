@@ -4,6 +4,7 @@
 // (a report prints Zn = inf where PSD_i is 0) cannot be put on a log axis and are left out.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -11,6 +12,11 @@
 #include "summary/bin_covariance.h"
 
 namespace psd {
+
+// Whether a bin's value can be put on a log axis and enter a band figure: finite and positive.
+inline bool is_usable(double value) {
+    return value > 0 && std::isfinite(value);
+}
 
 // Bins [first, last) as indices into a report's columns (bin k at index k - 1).
 struct BinRange {
