@@ -176,17 +176,22 @@ SummaryStatus summarise_report(const SummaryOptions& options, const BinCovarianc
     return SummaryStatus::ok;
 }
 
+// The scale that makes the sections' summed periodograms the report's densities: 2 deltat / N,
+// times 8/3 with the window, over M; psd's float, then the division in double.
+double report_density_scale(const CrossSpectrum& cross, double first_interval) {
+    return static_cast<double>(Estimator::density_scale(cross.window(), cross.n(),
+                                                        static_cast<float>(first_interval))) /
+           static_cast<double>(cross.sections());
+}
+
 // Parseval's check: the report's densities with bin 0 from the samples, integrated over
 // frequency, against the power of the windowed sections the report's scale corresponds to.
 void parseval_check(Summary* s) {
     const ReportData& r = s->report;
     const CrossSpectrum& cross = *s->samples.cross;
     const double m = static_cast<double>(cross.sections()), n = cross.n();
-    // Bin 0 on the report's own scale: 2 deltat / N, times 8/3 with the window, over M.
-    const double scale =
-        static_cast<double>(Estimator::density_scale(
-            cross.window(), cross.n(), static_cast<float>(s->samples.first_interval))) /
-        m;
+    // Bin 0 on the report's own scale.
+    const double scale = report_density_scale(cross, s->samples.first_interval);
     s->zero_bin_v = cross.sum_vv()[0] * scale;
     s->zero_bin_i = cross.sum_ii()[0] * scale;
     // Bin k lies at k times the first bin's frequency, which is therefore the bins' width.
@@ -258,10 +263,7 @@ SummaryStatus read_samples(const SummaryOptions& options, Summary* s, std::strin
 void recompute_spectrum(Summary* s) {
     ReportData& r = s->report;
     const CrossSpectrum& cross = *s->samples.cross;
-    const double scale =
-        static_cast<double>(Estimator::density_scale(
-            cross.window(), cross.n(), static_cast<float>(s->samples.first_interval))) /
-        static_cast<double>(cross.sections());
+    const double scale = report_density_scale(cross, s->samples.first_interval);
     for (std::size_t k = 1; k <= r.frequency.size(); ++k) {
         r.psd_v[k - 1] = cross.sum_vv()[k] * scale;
         r.psd_i[k - 1] = cross.sum_ii()[k] * scale;
