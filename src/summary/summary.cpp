@@ -222,7 +222,7 @@ void compare_with_samples(Summary* s) {
     s->interval_error = samples.mean_interval / samples.first_interval - 1;
     s->interval_flagged = !(std::fabs(s->interval_error) <= interval_tolerance);
     // The Nyquist frequency psd derives from this file's first interval, as a 32-bit float.
-    const double nyquist = static_cast<float>(1 / (samples.first_interval * 2));
+    const double nyquist = nyquist_frequency(static_cast<float>(samples.first_interval));
     s->samples_mismatch = !(std::fabs(nyquist / r.frequency.back() - 1) <= nyquist_tolerance);
 }
 
