@@ -87,7 +87,6 @@ class CrossSpectrum {
     std::int64_t sections() const { return sections_; }
     std::uint32_t n() const { return n_; }
     Window window() const { return window_; }
-    Detrend detrend() const { return detrend_; }
     const std::vector<double>& weights() const { return weights_; }  // empty without a window
 
     // Sums over sections, bins 0 .. N/2.
