@@ -19,6 +19,7 @@
 #include "summary/bin_covariance.h"
 #include "summary/electrode.h"
 #include "summary/plot_axes.h"
+#include "summary/record_stats.h"
 #include "summary/record_trace.h"
 #include "summary/summary.h"
 #include "summary/summary_text.h"
@@ -133,6 +134,35 @@ TEST(Detrend, RemovesExactlyThePolynomialOfItsDegree) {
     remove_trend(Detrend::mean, x.data(), 4);
     for (std::size_t j = 0; j < 4; ++j)
         EXPECT_EQ(bits(x[j]), bits(same[j] - sum / 4));
+}
+
+// The sample file's pass hands the spectrum the trends the record's figures fitted: with every
+// detrend they are the spectrum's own, so its sums come out bit for bit as when it fits them.
+TEST(Detrend, TheRecordsTrendsGiveTheSpectrumItsOwnSums) {
+    const std::uint32_t n = 64;
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0, 1);
+    for (Detrend detrend : {Detrend::mean, Detrend::linear, Detrend::quadratic}) {
+        CrossSpectrum fitted(Window::hann, n, detrend), given(Window::hann, n, detrend);
+        for (int section = 0; section < 3; ++section) {
+            std::vector<double> v(n), i(n);
+            for (std::uint32_t j = 0; j < n; ++j) {
+                v[j] = 1e-3 * j + 1e-5 * j * j + noise(random);
+                i[j] = -2e-4 * j + noise(random);
+            }
+            fitted.add_section(v.data(), i.data());
+            given.add_section(v.data(), i.data(), channel_section(v.data(), n, detrend).trend,
+                              channel_section(i.data(), n, detrend).trend);
+        }
+        for (std::uint32_t k = 0; k <= n / 2; ++k) {
+            EXPECT_EQ(bits(fitted.sum_vv()[k]), bits(given.sum_vv()[k]));
+            EXPECT_EQ(bits(fitted.sum_ii()[k]), bits(given.sum_ii()[k]));
+            EXPECT_EQ(bits(fitted.sum_vi_re()[k]), bits(given.sum_vi_re()[k]));
+            EXPECT_EQ(bits(fitted.sum_vi_im()[k]), bits(given.sum_vi_im()[k]));
+        }
+        EXPECT_EQ(bits(fitted.prepared_squares_v()), bits(given.prepared_squares_v()));
+        EXPECT_EQ(bits(fitted.prepared_squares_i()), bits(given.prepared_squares_i()));
+    }
 }
 
 // Without a window a fitted line takes from bin k of white noise |Q1(k)|^2 / N of its power,

@@ -102,8 +102,10 @@ CrossSpectrum::CrossSpectrum(Window window, std::uint32_t n, Detrend detrend)
       sum_vi_im_(n / 2 + 1, 0.0) {}
 
 // The section's trend removed, then the window applied: the one step every section goes through.
-void CrossSpectrum::prepare(double* section) const {
-    remove_trend(detrend_, section, n_);
+// The trend is removed as remove_trend removes it, sample by sample in index order.
+void CrossSpectrum::prepare(double* section, const SectionTrend& trend) const {
+    for (std::uint32_t j = 0; j < n_; ++j)
+        section[j] = detrended(trend, section[j], j, n_);
     if (weights_.empty()) return;
     for (std::uint32_t j = 0; j < n_; ++j)
         section[j] *= weights_[j];
@@ -121,10 +123,16 @@ double sum_of_squares(const std::vector<double>& values) {
 }  // namespace
 
 void CrossSpectrum::add_section(const double* section_v, const double* section_i) {
+    add_section(section_v, section_i, fit_trend(detrend_, section_v, n_),
+                fit_trend(detrend_, section_i, n_));
+}
+
+void CrossSpectrum::add_section(const double* section_v, const double* section_i,
+                                const SectionTrend& trend_v, const SectionTrend& trend_i) {
     std::copy(section_v, section_v + n_, work_v_.begin());
     std::copy(section_i, section_i + n_, work_i_.begin());
-    prepare(work_v_.data());
-    prepare(work_i_.data());
+    prepare(work_v_.data(), trend_v);
+    prepare(work_i_.data(), trend_i);
     squares_v_ += sum_of_squares(work_v_);
     squares_i_ += sum_of_squares(work_i_);
     drealft_pair(work_v_.data(), work_i_.data(), n_);

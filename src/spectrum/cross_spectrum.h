@@ -83,11 +83,15 @@ class CrossSpectrum {
 
     // Adds one section of each record (N samples each; not modified).
     void add_section(const double* section_v, const double* section_i);
+    // The same, with each section's trend already fitted by whoever read it, so that no section
+    // is fitted twice. REQUIRES: trend_v and trend_i bit for bit fit_trend(detrend, section, N)
+    // of this spectrum's detrend: their terms above its degree +0.
+    void add_section(const double* section_v, const double* section_i, const SectionTrend& trend_v,
+                     const SectionTrend& trend_i);
 
     std::int64_t sections() const { return sections_; }
     std::uint32_t n() const { return n_; }
     Window window() const { return window_; }
-    Detrend detrend() const { return detrend_; }
     const std::vector<double>& weights() const { return weights_; }  // empty without a window
 
     // Sums over sections, bins 0 .. N/2.
@@ -103,7 +107,7 @@ class CrossSpectrum {
     double prepared_squares_i() const { return squares_i_; }
 
   private:
-    void prepare(double* section) const;
+    void prepare(double* section, const SectionTrend& trend) const;
 
     Window window_;
     std::uint32_t n_;

@@ -40,7 +40,7 @@ void accumulate_section(const double* section, std::uint32_t n, float* spectrum,
 Estimator::Estimator(Window window, std::uint32_t n)
     : window_(window),
       n_(n),
-      weights_(window == Window::hann ? hann_weights(n) : std::vector<double>()),
+      weights_(window_weights(window, n)),
       spectrum_(std::size_t{n} + 2),
       sum_v_(n / 2 + 1, 0.0f),
       sum_i_(n / 2 + 1, 0.0f) {}

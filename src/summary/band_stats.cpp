@@ -8,23 +8,8 @@ namespace psd {
 
 namespace {
 
-bool is_usable(double value) {
-    return value > 0 && std::isfinite(value);
-}
-
-// The sum of the usable values[first..last), each times scale; *used says how many.
-double scaled_sum_of_usable(const double* values, BinRange range, double scale, std::size_t* used) {
-    double sum = 0;
-    *used = 0;
-    for (std::size_t k = range.first; k < range.last; ++k) {
-        if (!is_usable(values[k])) continue;
-        sum += values[k] * scale;
-        ++*used;
-    }
-    return sum;
-}
-
-// The mean of values at indices, overflow-free like mean_of_usable. REQUIRES: indices not empty.
+// The mean of values at indices, finite even where their sum would not be (densities near the
+// largest double). REQUIRES: indices not empty.
 double mean_at(const double* values, const std::vector<std::size_t>& indices) {
     const double count = static_cast<double>(indices.size());
     double sum = 0;
@@ -75,15 +60,6 @@ BinRange bins_in_band(const double* frequency, std::size_t count, double f_low, 
     while (range.last < count && frequency[range.last] <= f_high)
         ++range.last;
     return range;
-}
-
-double mean_of_usable(const double* values, BinRange range, std::size_t* used) {
-    const double sum = scaled_sum_of_usable(values, range, 1, used);
-    if (*used == 0) return std::numeric_limits<double>::quiet_NaN();
-    const double count = static_cast<double>(*used);
-    if (std::isfinite(sum)) return sum / count;
-    // Values near the largest double have a sum past it but a mean within it.
-    return scaled_sum_of_usable(values, range, 1 / count, used);
 }
 
 BandRatio ratio_of_band_means(const double* psd_v, const double* psd_i,

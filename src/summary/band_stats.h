@@ -4,6 +4,7 @@
 // (a report prints Zn = inf where PSD_i is 0) cannot be put on a log axis and are left out.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -11,6 +12,11 @@
 #include "summary/bin_covariance.h"
 
 namespace psd {
+
+// Whether a bin's value can be put on a log axis and enter a band figure: finite and positive.
+inline bool is_usable(double value) {
+    return value > 0 && std::isfinite(value);
+}
 
 // Bins [first, last) as indices into a report's columns (bin k at index k - 1).
 struct BinRange {
@@ -21,11 +27,6 @@ struct BinRange {
 // The bins of frequency[0..count) lying in [f_low, f_high] Hz; empty (first == last) when none.
 // REQUIRES: frequency increasing.
 BinRange bins_in_band(const double* frequency, std::size_t count, double f_low, double f_high);
-
-// Mean of the finite, positive values[first..last); *used says how many entered it. Returns NaN
-// when none did; finite otherwise, even where the sum of the values would not be.
-// REQUIRES: range within values; used not null.
-double mean_of_usable(const double* values, BinRange range, std::size_t* used);
 
 // sqrt(mean PSD_v / mean PSD_i) over the indices whose two densities are both finite and
 // positive: unlike the mean of Zn, a ratio of two F-distributed means has the true value as its

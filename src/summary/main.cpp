@@ -60,7 +60,7 @@ const char* const usage_text =
     "of a constant current, Rn with sigma_I = 0, ...) is said to be not available, and its\n"
     "CSV cell left empty.\n"
     "\n"
-    "The text warns when the sections' straight lines hold more than 5 % of a channel's\n"
+    "The text warns when the sections' straight lines hold 10 % or more of a channel's\n"
     "variance (drift): --detrend linear removes it.\n"
     "\n"
     "Exit status: 0 when every report was summarised, 1 when any report or sample file could\n"

@@ -5,6 +5,7 @@
 #include <functional>
 #include <iterator>
 
+#include "summary/band_stats.h"
 #include "summary/plot_axes.h"
 #include "summary/summary_text.h"
 #include "summary/text_format.h"
@@ -32,10 +33,6 @@ std::string gnuplot_text(const std::string& text) {
         quoted += c;
     }
     return quoted + "'";
-}
-
-bool is_usable(double value) {
-    return value > 0 && std::isfinite(value);
 }
 
 // gnuplot reads NaN as its own variable of that name.

@@ -65,8 +65,6 @@ class RecordStats {
     const SectionFigures& add_section(const double* v, const double* i, double first_time,
                                       double last_time);
 
-    Detrend detrend() const { return detrend_; }
-    std::int64_t sections() const { return sections_; }
     const Moments& moments_v() const { return moments_v_; }
     const Moments& moments_i() const { return moments_i_; }
     // The share of the variance about each section's mean that the sections' straight lines hold:

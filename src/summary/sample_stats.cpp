@@ -40,9 +40,12 @@ bool read_sections(SampleStream& s, std::FILE* file, const std::string& name, st
     stats->record.emplace(pass.detrend, n);
     if (pass.trace_columns > 0) stats->trace.emplace(needed / n, n, pass.trace_columns);
     while ((status = next_section(s)) == SampleStatus::section_ready) {
-        stats->cross->add_section(s.section_v, s.section_i);
         const SectionFigures& f =
             stats->record->add_section(s.section_v, s.section_i, s.first_time, s.last_time);
+        // The record's figures fit each section with the spectrum's own detrend and keep the trend
+        // they remove (with the mean alone, the mean and +0 terms): the very trend the spectrum
+        // would fit, which it then need not fit again.
+        stats->cross->add_section(s.section_v, s.section_i, f.v.trend, f.i.trend);
         if (stats->trace) add_to_trace(s, f, pass.detrend, &*stats->trace);
         if (pass.on_section) pass.on_section(f);
         *last_time = s.last_time;

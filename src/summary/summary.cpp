@@ -85,8 +85,7 @@ std::vector<std::size_t> bin_numbers(const std::vector<std::size_t>& indices) {
 }
 
 // The Rsn0 band's bins and Rsn0; false with *why set when a band given holds no bin.
-bool take_rsn0_band(const SummaryOptions& options, const BinCovariance& cov, Summary* s,
-                    std::string* why) {
+bool take_rsn0_band(const SummaryOptions& options, Summary* s, std::string* why) {
     const std::vector<double>& f = s->report.frequency;
     BinRange& bins = s->rsn0_bins;
     if (options.has_band) {
@@ -112,9 +111,6 @@ bool take_rsn0_band(const SummaryOptions& options, const BinCovariance& cov, Sum
     s->psi_i = ratio.mean_i;
     s->rsn0_used = ratio.used.size();
     s->rsn0_used_bins = bin_numbers(ratio.used);
-    s->rsn0_averages = s->rsn0_used > 0
-                           ? cov.band_averages(s->rsn0_used_bins) * s->report.header.nb_section
-                           : std::nan("");
     return true;
 }
 
@@ -169,7 +165,7 @@ SummaryStatus summarise_report(const SummaryOptions& options, const BinCovarianc
     for (std::size_t k = 1; k <= s->report.frequency.size(); ++k)
         if (cov.kind(k) != BinKind::regular) s->special_bins.push_back(k);
     s->special_kept = options.keep_special_bins;
-    if (!take_rsn0_band(options, cov, s, why) ||
+    if (!take_rsn0_band(options, s, why) ||
         (options.slopes && !take_slope_band(options, cov, s, why)))
         return SummaryStatus::bad_band;
     // Both ends of an interval or neither: a level too close to 0 or 1 leaves one undefined.
@@ -180,17 +176,22 @@ SummaryStatus summarise_report(const SummaryOptions& options, const BinCovarianc
     return SummaryStatus::ok;
 }
 
+// The scale that makes the sections' summed periodograms the report's densities: 2 deltat / N,
+// times 8/3 with the window, over M; psd's float, then the division in double.
+double report_density_scale(const CrossSpectrum& cross, double first_interval) {
+    return static_cast<double>(Estimator::density_scale(cross.window(), cross.n(),
+                                                        static_cast<float>(first_interval))) /
+           static_cast<double>(cross.sections());
+}
+
 // Parseval's check: the report's densities with bin 0 from the samples, integrated over
 // frequency, against the power of the windowed sections the report's scale corresponds to.
 void parseval_check(Summary* s) {
     const ReportData& r = s->report;
     const CrossSpectrum& cross = *s->samples.cross;
     const double m = static_cast<double>(cross.sections()), n = cross.n();
-    // Bin 0 on the report's own scale: 2 deltat / N, times 8/3 with the window, over M.
-    const double scale =
-        static_cast<double>(Estimator::density_scale(
-            cross.window(), cross.n(), static_cast<float>(s->samples.first_interval))) /
-        m;
+    // Bin 0 on the report's own scale.
+    const double scale = report_density_scale(cross, s->samples.first_interval);
     s->zero_bin_v = cross.sum_vv()[0] * scale;
     s->zero_bin_i = cross.sum_ii()[0] * scale;
     // Bin k lies at k times the first bin's frequency, which is therefore the bins' width.
@@ -221,7 +222,7 @@ void compare_with_samples(Summary* s) {
     s->interval_error = samples.mean_interval / samples.first_interval - 1;
     s->interval_flagged = !(std::fabs(s->interval_error) <= interval_tolerance);
     // The Nyquist frequency psd derives from this file's first interval, as a 32-bit float.
-    const double nyquist = static_cast<float>(1 / (samples.first_interval * 2));
+    const double nyquist = nyquist_frequency(static_cast<float>(samples.first_interval));
     s->samples_mismatch = !(std::fabs(nyquist / r.frequency.back() - 1) <= nyquist_tolerance);
 }
 
@@ -262,10 +263,7 @@ SummaryStatus read_samples(const SummaryOptions& options, Summary* s, std::strin
 void recompute_spectrum(Summary* s) {
     ReportData& r = s->report;
     const CrossSpectrum& cross = *s->samples.cross;
-    const double scale =
-        static_cast<double>(Estimator::density_scale(
-            cross.window(), cross.n(), static_cast<float>(s->samples.first_interval))) /
-        static_cast<double>(cross.sections());
+    const double scale = report_density_scale(cross, s->samples.first_interval);
     for (std::size_t k = 1; k <= r.frequency.size(); ++k) {
         r.psd_v[k - 1] = cross.sum_vv()[k] * scale;
         r.psd_i[k - 1] = cross.sum_ii()[k] * scale;

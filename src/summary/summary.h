@@ -74,7 +74,6 @@ struct Summary {
     std::size_t rsn0_left_out = 0;            // special bins of the band left out
     double rsn0_low = 0, rsn0_high = 0;       // the first and last bin's frequencies, Hz
     double rsn0 = 0;              // ohm, sqrt(mean PSD_v / mean PSD_i); NaN when no bin was usable
-    double rsn0_averages = 0;     // the complex averages the band's means are worth
     ZnInterval rsn0_interval;     // at the level asked for
     double rsn0_phase_deg = 0;    // of the band's summed cross-spectrum; NaN without samples
     double psi_v = 0, psi_i = 0;  // the mean PSD_v and PSD_i over the bins that entered Rsn0
