@@ -27,12 +27,7 @@ constexpr double reliable_top = 0.95;
 // A gnuplot string literal: in single quotes gnuplot takes every character as it stands but the
 // quote itself, written twice. Nothing in a report's name can then reach gnuplot as a command.
 std::string gnuplot_text(const std::string& text) {
-    std::string quoted = "'";
-    for (char c : text) {
-        if (c == '\'') quoted += '\'';
-        quoted += c;
-    }
-    return quoted + "'";
+    return quoted_text(text, '\'');
 }
 
 // gnuplot reads NaN as its own variable of that name.

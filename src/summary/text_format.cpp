@@ -23,14 +23,18 @@ std::string number(double value) {
     return std::isfinite(value) ? format("%.4g", value) : std::string("not available");
 }
 
-std::string csv_text(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
+std::string quoted_text(const std::string& text, char q) {
+    std::string quoted(1, q);
     for (char c : text) {
-        if (c == '"') quoted += '"';
+        if (c == q) quoted += q;
         quoted += c;
     }
-    return quoted + "\"";
+    return quoted + q;
+}
+
+std::string csv_text(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    return quoted_text(text, '"');
 }
 
 std::string csv_number(double value) {

@@ -18,6 +18,10 @@ std::string number(double value);
 // A name or other text as a CSV field: quoted (RFC 4180) only when it must be.
 std::string csv_text(const std::string& text);
 
+// text between two quote characters q, each q within it written twice (as CSV and gnuplot both
+// read a quote inside a quoted text).
+std::string quoted_text(const std::string& text, char q);
+
 // Full precision for tables (%.9g): a spreadsheet reads it back to the same double. A figure that
 // is not a finite number is not available, as the text says, and its cell is empty.
 std::string csv_number(double value);
