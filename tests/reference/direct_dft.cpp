@@ -20,6 +20,10 @@ LComplex DirectDft::bin(const std::vector<LComplex>& x, std::uint32_t k, int sig
     return sum;
 }
 
+long double window_weight(std::int32_t j, std::int32_t n, bool hann) {
+    return hann ? (1.0L - std::cos(6.283185307L * j / (n - 1))) / 2.0L : 1.0L;
+}
+
 std::vector<long double> direct_density(const float* record, std::int32_t n, std::int32_t m,
                                         bool hann, float deltat, long double* unscaled_max) {
     const DirectDft dft(static_cast<std::uint32_t>(n));
@@ -32,9 +36,7 @@ std::vector<long double> direct_density(const float* record, std::int32_t n, std
             mean += section[j];
         mean /= n;
         for (std::int32_t j = 0; j < n; ++j) {
-            const long double w =
-                hann ? (1.0L - std::cos(6.283185307L * j / (n - 1))) / 2.0L : 1.0L;
-            x[static_cast<std::size_t>(j)] = (section[j] - mean) * w;
+            x[static_cast<std::size_t>(j)] = (section[j] - mean) * window_weight(j, n, hann);
         }
         for (std::int32_t k = 0; k <= n / 2; ++k)
             density[static_cast<std::size_t>(k)] +=

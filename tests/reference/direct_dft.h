@@ -23,6 +23,10 @@ class DirectDft {
     std::vector<LComplex> roots_;
 };
 
+// Hann weight j of n in long double: (1 - cos(6.283185307 j / (n - 1))) / 2; 1 without the window.
+// REQUIRES: n >= 2, 0 <= j < n.
+long double window_weight(std::int32_t j, std::int32_t n, bool hann);
+
 // The one-sided density of the first m sections of n samples of record, by its definition in
 // long double: each section's mean removed, the Hann weights (1 - cos(6.283185307 j / (N - 1))) / 2
 // when hann, |X_k|^2 of the directly summed DFT summed over the sections, times
