@@ -3,6 +3,8 @@
 #include <io.h>
 #include <windows.h>
 
+#include "internal/read_some_at.h"
+
 namespace psd {
 
 namespace {
@@ -23,28 +25,18 @@ std::int64_t stream_position(std::FILE* file) {
     return static_cast<std::int64_t>(_ftelli64(file));
 }
 
-std::int64_t read_at(std::FILE* file, std::uint64_t offset, char* buffer, std::size_t size) {
-    const HANDLE handle = handle_of(file);
-    std::size_t done = 0;
-    while (done < size) {
-        // ReadFile with an offset on a handle opened for synchronous reads reads there and
-        // waits; each call carries its own offset, so threads do not disturb one another. It
-        // also moves the handle's file pointer past what it read, which the header allows for.
-        OVERLAPPED at = {};
-        const std::uint64_t where = offset + done;
-        at.Offset = static_cast<DWORD>(where & 0xFFFFFFFFu);
-        at.OffsetHigh = static_cast<DWORD>(where >> 32);
-        const std::size_t left = size - done;
-        const DWORD want = left > 0x40000000u ? 0x40000000u : static_cast<DWORD>(left);
-        DWORD got = 0;
-        if (!ReadFile(handle, buffer + done, want, &got, &at)) {
-            if (GetLastError() == ERROR_HANDLE_EOF) break;
-            return -1;
-        }
-        if (got == 0) break;
-        done += got;
-    }
-    return static_cast<std::int64_t>(done);
+std::int64_t read_some_at(std::FILE* file, std::uint64_t offset, char* buffer, std::size_t size) {
+    // ReadFile with an offset on a handle opened for synchronous reads reads there and waits;
+    // each call carries its own offset, so threads do not disturb one another. It also moves the
+    // handle's file pointer past what it read, which the header allows for.
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD got = 0;
+    if (!ReadFile(handle_of(file), buffer, want, &got, &at))
+        return GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    return static_cast<std::int64_t>(got);
 }
 
 }  // namespace psd
